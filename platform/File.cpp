@@ -53,6 +53,9 @@ DWORD pathError(int err, const std::string& path) {
     return WinErrorFromErrno(err);
 }
 
+// What a copy of a file's bytes reads at a time.
+constexpr std::size_t kCopyChunk = 64 * 1024;
+
 // Where the kernel keeps a file's access ACL (the named users and groups,
 // and the mask the group bits then stand for).
 constexpr const char* kAccessAclAttribute = "system.posix_acl_access";
@@ -91,6 +94,65 @@ bool ReadAccessAcl(const std::string& path, std::vector<char>& acl) {
 // That of the file open at fd.
 bool ReadAccessAcl(int fd, std::vector<char>& acl) {
     return ReadAcl([&](void* into, std::size_t size) { return ::fgetxattr(fd, kAccessAclAttribute, into, size); }, acl);
+}
+
+// That of the file at found (fstat found it as st), which name led to: by
+// the descriptor where it was opened for more than finding it (O_PATH
+// takes no xattr call), else by the kernel's name for it, else, where no
+// /proc is mounted, by name, read only while the name leads to that very
+// file before and after.
+bool ReadFoundAcl(int found, const struct stat& st, const std::string& name, std::vector<char>& acl) {
+    if (ReadAccessAcl(found, acl))
+        return true;
+    if (errno != EBADF)
+        return false;
+    if (ReadAccessAcl(DescriptorPath(found), acl))
+        return true;
+    if (errno != ENOENT || name.empty())
+        return false;
+    const auto same = [&] {
+        struct stat named;
+        return ::lstat(name.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;
+    };
+    const bool read =
+        same() &&
+        ReadAcl(
+            [&](void* into, std::size_t size) { return ::lgetxattr(name.c_str(), kAccessAclAttribute, into, size); },
+            acl) &&
+        same();
+    if (!read)
+        errno = ESTALE;
+    return read;
+}
+
+// The access ACL in the kernel's form: a version, then entries of a tag,
+// the permissions and an id, little-endian.
+constexpr std::size_t kAclHeader = 4;
+constexpr std::size_t kAclEntry = 8;
+constexpr unsigned kAclUserObj = 0x01;
+constexpr unsigned kAclGroupObj = 0x04;
+constexpr unsigned kAclMask = 0x10;
+constexpr unsigned kAclOther = 0x20;
+
+// Caps acl's entries by the permission bits of mode as chmod would: the
+// owner's, the mask's (the owning group's where there is none, which there
+// is only with no named entry) and others'.
+void CapAcl(std::vector<char>& acl, mode_t mode) {
+    const auto tagAt = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(acl[at])) |
+               static_cast<unsigned>(static_cast<unsigned char>(acl[at + 1])) << 8;
+    };
+    bool masked = false;
+    for (std::size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry)
+        masked = masked || tagAt(at) == kAclMask;
+    for (std::size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
+        const unsigned tag = tagAt(at);
+        const mode_t allowed = tag == kAclUserObj                                    ? (mode >> 6) & 07
+                               : tag == kAclMask || (tag == kAclGroupObj && !masked) ? (mode >> 3) & 07
+                               : tag == kAclOther                                    ? mode & 07
+                                                                                     : 07;
+        acl[at + 2] = static_cast<char>(static_cast<unsigned char>(acl[at + 2]) & allowed);
+    }
 }
 
 // Windows answers an empty path with "path not found".
@@ -593,7 +655,7 @@ bool IsDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT;
 }
 
-bool PermissionsOf(int found, mode_t limit, Permissions& out) {
+bool PermissionsOf(int found, const std::string& name, mode_t limit, Permissions& out) {
     struct stat st;
     if (::fstat(found, &st) != 0)
         return false;
@@ -603,8 +665,12 @@ bool PermissionsOf(int found, mode_t limit, Permissions& out) {
     out.mode = mode & limit & ~TakenByWrite(mode);
     // Without its ACL the group bits (the ACL's mask) would go to the owning
     // group, which the ACL may have shut out, and the named users would lose
-    // theirs. The mode then caps the mask by limit, and so every named entry.
-    return ReadAccessAcl(DescriptorPath(found), out.acl);
+    // theirs. Its entries are capped as the mode is, so that giving it
+    // grants no more than the mode given after it.
+    if (!ReadFoundAcl(found, st, name, out.acl))
+        return false;
+    CapAcl(out.acl, out.mode);
+    return true;
 }
 
 bool MadePermissions(int made, const struct stat& madeStat, Permissions& out) {
@@ -618,6 +684,11 @@ bool MadePermissions(int made, const struct stat& madeStat, Permissions& out) {
 }
 
 int GivePermissions(int fd, const struct stat& own, const Permissions& given) {
+    // Every step leaves the file within what it is given: its bits beyond
+    // that go first, then the owner and group, the ACL, the mode.
+    const mode_t held = own.st_mode & 0777;
+    if ((held & ~given.mode) != 0 && ::fchmod(fd, held & given.mode) != 0)
+        return errno;
     if ((own.st_uid != given.uid || own.st_gid != given.gid) && ::fchown(fd, given.uid, given.gid) != 0)
         return errno;
     // A file made without an ACL (given.ownAcl false) has none to take away.
@@ -699,6 +770,49 @@ std::string GetFullPathName(std::string_view path) {
 
 std::string DescriptorPath(int fd) {
     return kDescriptorFolder + std::to_string(fd);
+}
+
+bool DescriptorPathLeadsTo(int fd) {
+    struct stat named, opened;
+    return ::stat(DescriptorPath(fd).c_str(), &named) == 0 && ::fstat(fd, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+int PrivateFolder::MakeFile(const std::string& name, std::string& path) {
+    if (m_path.empty()) {
+        std::string folder = GetTempPath() + "grv-XXXXXX";
+        if (!::mkdtemp(folder.data()))
+            return -1;
+        m_path = folder;
+    }
+    path = m_path + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        m_files.push_back(path);
+    return fd;
+}
+
+void PrivateFolder::Remove() {
+    for (const std::string& path : m_files)
+        ::unlink(path.c_str());
+    m_files.clear();
+    if (!m_path.empty())
+        ::rmdir(m_path.c_str());
+    m_path.clear();
+}
+
+int CopyFileBytes(int from, int to) {
+    std::vector<char> chunk(kCopyChunk);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(from, chunk.data(), chunk.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : 0;
+        if (const int error = WriteQuietly(to, chunk.data(), static_cast<std::size_t>(n)))
+            return error;
+        at += n;
+    }
 }
 
 std::string GetTempPath() {

@@ -126,10 +126,12 @@ struct Permissions {
     bool ownAcl = true;
 };
 // Those the file open at found (O_PATH will do) has now, for a copy no bit
-// of which goes outside limit (to a named user either): the setuid and
-// setgid bits go as a write by this process would take them away. False,
-// errno set, when they cannot be read.
-bool PermissionsOf(int found, mode_t limit, Permissions& out);
+// of which goes outside limit (to a named user either, nor in the ACL): the
+// setuid and setgid bits go as a write by this process would take them
+// away. Its ACL is read through name, a path that led to found, only where
+// no /proc is mounted and only while it still leads there. False, errno
+// set, when they cannot be read (ESTALE: it left that name).
+bool PermissionsOf(int found, const std::string& name, mode_t limit, Permissions& out);
 // Those open(O_CREAT) gave made, a file this process just made as a new
 // file, asked for what the new file is to get, which fstat found as
 // madeStat.
@@ -177,5 +179,31 @@ std::string GetTempPath();
 // a library that opens files only by name.
 inline constexpr const char* kDescriptorFolder = "/proc/self/fd/";
 std::string DescriptorPath(int fd);
+// Whether DescriptorPath(fd) leads to the file open at fd: not where no
+// /proc is mounted (a chroot, a container, a build sandbox).
+bool DescriptorPathLeadsTo(int fd);
+// Where such a library is handed a file by name when DescriptorPath will
+// not do: a folder only this process's user may enter (0700), made under
+// GetTempPath() at the first file, and removed with its files by Remove or
+// when it goes.
+class PrivateFolder {
+public:
+    PrivateFolder() = default;
+    ~PrivateFolder() { Remove(); }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    // A new empty file of name in it, private, open for reading and
+    // writing: its descriptor (the caller's to close) and its path; else
+    // -1, errno set.
+    int MakeFile(const std::string& name, std::string& path);
+    void Remove();
+
+private:
+    std::string m_path;
+    std::vector<std::string> m_files;
+};
+// Copies the bytes of the file open at from, all of them from its start,
+// to the end of the one open at to: 0, else the errno.
+int CopyFileBytes(int from, int to);
 
 } // namespace platform

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +12,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <utility>
 
 #include "platform/CryptProv.h"
 #include "platform/File.h"
@@ -49,6 +55,11 @@ constexpr const char* kNameTakenText =
     "another account's file took its name while it was written, and was left as that account made it";
 constexpr const char* kFolderMovedText =
     "its folder was moved away or replaced while it was written, so nothing was put there";
+constexpr const char* kFoundMovedText =
+    "the file it replaces was moved away while it was written, and with no /proc mounted its permissions could not "
+    "be read, so nothing was put there";
+constexpr const char* kPartRemovedText =
+    "another program removed or replaced the file it was being written to, so nothing was put there";
 constexpr const char* kNoNewNamesText =
     "its folder lets you change it but not add a file beside it, which replacing it safely needs";
 
@@ -115,21 +126,143 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Removes file, a leftover of the part file at part, unless a writer holds
-// that part (its lock is taken as soon as it is made and kept until it is
-// renamed or removed). The part's lock is held while removing, so a writer
-// that made it a moment ago finds, once it has the lock, that its part
-// lost its name and makes another. A part that cannot be opened to tell
-// counts as held; one that is gone leaves its side file behind no writer.
-void RemoveUnlessHeld(const std::string& part, const std::string& file) {
-    const int fd = ::open(part.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            ::unlink(file.c_str());
-        return;
+// The mark a part carries from its making: the part itself (its device,
+// inode and birth, so no copy of it matches, not one that took its inode
+// number once it was gone), and its maker (the process, its start on this
+// boot, and the pid namespace the number is one of). A file no writer made
+// has none; one that moved to another inode matches none. It holds the
+// process and its start as they are, the rest by a digest, so that it fits
+// in the inode where the file system keeps small attributes there (ext4):
+// one that takes a block of its own costs a write several times over.
+constexpr const char* kMarkAttribute = "user.gorvane.writer";
+// Where the kernel tells what the mark holds of a process.
+constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
+constexpr const char* kOwnPidSpace = "/proc/self/ns/pid";
+constexpr const char* kOwnProcess = "/proc/self";
+// /proc/<pid>/stat: the start time is the 22nd field, the 20th after the
+// name, which ends at the last ')'.
+constexpr int kStartFieldAfterName = 20;
+// Room for a mark, and for a kernel name of a namespace.
+constexpr std::size_t kMarkRoom = 256;
+// FNV-1a, 64 bits: the digest of what a mark does not hold as it is.
+constexpr std::uint64_t kDigestBasis = 14695981039346656037ull;
+constexpr std::uint64_t kDigestPrime = 1099511628211ull;
+
+std::string DigestOf(const std::string& text) {
+    std::uint64_t digest = kDigestBasis;
+    for (const char c : text)
+        digest = (digest ^ static_cast<unsigned char>(c)) * kDigestPrime;
+    char hex[2 * sizeof digest + 1];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
+    return hex;
+}
+
+struct Maker {
+    long long pid = 0;
+    unsigned long long start = 0;
+    std::string digest;
+};
+
+// When the process pid (in the namespace /proc shows) started, in clock
+// ticks since the boot.
+bool StartOf(long long pid, unsigned long long& start) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat))
+        return false;
+    const std::size_t name = stat.rfind(')');
+    if (name == std::string::npos)
+        return false;
+    std::istringstream fields(stat.substr(name + 1));
+    std::string field;
+    for (int i = 0; i < kStartFieldAfterName && fields >> field; ++i) {
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, part))
-        ::unlink(file.c_str());
+    return !fields.fail() && std::istringstream(field) >> start;
+}
+
+std::string LinkText(const char* path) {
+    char text[kMarkRoom];
+    const ssize_t n = ::readlink(path, text, sizeof text);
+    return n > 0 && static_cast<std::size_t>(n) < sizeof text ? std::string(text, static_cast<std::size_t>(n))
+                                                              : std::string();
+}
+
+// This boot and the pid namespace whose numbers /proc and kill() both use,
+// or false where /proc is not there or shows another namespace's numbers:
+// then nothing a mark says can be told.
+bool ThisSystem(std::string& boot, std::string& space) {
+    std::ifstream in(kBootIdFile);
+    if (!std::getline(in, boot) || boot.empty() || LinkText(kOwnProcess) != std::to_string(::getpid()))
+        return false;
+    space = LinkText(kOwnPidSpace);
+    return !space.empty();
+}
+
+// The device, inode and birth of the file open at fd, as a mark names
+// them; empty where the file system tells no birth (an inode number alone
+// is soon another file's).
+std::string IdentityOf(int fd) {
+    struct statx st;
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &st) != 0 || !(st.stx_mask & STATX_BTIME))
+        return std::string();
+    return std::to_string(::makedev(st.stx_dev_major, st.stx_dev_minor)) + " " + std::to_string(st.stx_ino) + " " +
+           std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec);
+}
+
+// The digest of the file open at fd, of this boot and pid namespace, as
+// a mark holds it; empty where one of them cannot be told.
+std::string PlaceDigest(int fd) {
+    std::string boot, space;
+    const std::string identity = IdentityOf(fd);
+    return identity.empty() || !ThisSystem(boot, space) ? std::string() : DigestOf(identity + " " + boot + " " + space);
+}
+
+// Marks the part open at fd, just made, as this process's.
+void MarkPart(int fd) {
+    Maker me;
+    me.pid = ::getpid();
+    me.digest = PlaceDigest(fd);
+    if (me.digest.empty() || !StartOf(me.pid, me.start))
+        return;
+    const std::string mark = std::to_string(me.pid) + " " + std::to_string(me.start) + " " + me.digest;
+    // A file system that keeps no such attribute leaves the part unmarked,
+    // and so never taken by a cleanup.
+    ::fsetxattr(fd, kMarkAttribute, mark.data(), mark.size(), XATTR_CREATE);
+}
+
+// Whether the regular file open at fd carries a writer's mark made for
+// it, by a process that has provably ended: one of this boot and namespace
+// that no longer runs, or whose number another process took since.
+// Anything that cannot be told counts as running.
+bool MarkedByEndedWriter(int fd) {
+    char text[kMarkRoom];
+    const ssize_t n = ::fgetxattr(fd, kMarkAttribute, text, sizeof text - 1);
+    if (n <= 0)
+        return false;
+    std::istringstream mark(std::string(text, static_cast<std::size_t>(n)));
+    Maker maker;
+    if (!(mark >> maker.pid >> maker.start >> maker.digest) || maker.pid <= 1 || maker.digest != PlaceDigest(fd))
+        return false;
+    if (::kill(static_cast<pid_t>(maker.pid), 0) != 0 && errno == ESRCH)
+        return true;
+    unsigned long long start = 0;
+    return StartOf(maker.pid, start) && start != maker.start;
+}
+
+// Removes the part at path beside the target, a regular file of one name
+// (lstat found it as st), when a writer's mark proves it a leftover of one
+// that ended, and nobody holds it (a writer locks its part from its making
+// until it is renamed or removed). The lock is held while removing, so a
+// writer that made it a moment ago finds, once it has the lock, that its
+// part lost its name and makes another.
+void RemoveIfLeftover(const std::string& path, const struct stat& st) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened;
+    if (::fstat(fd, &opened) == 0 && SameFile(opened, st) && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && MarkedByEndedWriter(fd) && StillNamed(fd, path))
+        ::unlink(path.c_str());
     ::close(fd);
 }
 
@@ -153,6 +286,8 @@ int MakePart(int folder, const std::string& prefix, mode_t mode, std::string& pa
         if (!DrawPartName(prefix, part))
             return -1;
         const int fd = ::openat(folder, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0)
+            MarkPart(fd);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -171,9 +306,10 @@ bool TakeMadePermissions(int fd, Permissions& made) {
         return false;
     if (((st.st_mode & ~kPrivatePart & 0777) == 0 && made.acl.empty()) || ::fchmod(fd, kPrivatePart) == 0)
         return true;
-    // A file system that keeps modes of its own (a FAT stick) refuses the
-    // change: the part holds what the new file gets there anyway.
-    return errno == EPERM || errno == ENOTSUP;
+    // A file system that keeps modes of its own (a FAT stick; through FUSE,
+    // one that has no call for it) refuses the change: the part holds what
+    // the new file gets there anyway.
+    return errno == EPERM || errno == ENOTSUP || errno == ENOSYS;
 }
 
 // What open(O_CREAT) asks for a new file, before the umask or a default ACL.
@@ -197,6 +333,8 @@ int MakeUnnamedPart(int folder, mode_t limit, Permissions& made) {
 // it cannot be linked.
 int NamePart(int fd, int folder, const std::string& prefix, std::string& part) {
     const std::string unnamed = DescriptorPath(fd);
+    // Marked before it has a name, so it never stands there unmarked.
+    MarkPart(fd);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         if (!DrawPartName(prefix, part))
             break;
@@ -323,6 +461,10 @@ DatabaseTarget DatabaseTargetOf(const std::string& path, const std::string& data
 const char* RefusalReason(int error, const std::string& path) {
     if (error == kFolderMoved)
         return kFolderMovedText;
+    if (error == kPartRemoved)
+        return kPartRemovedText;
+    if (error == kFoundMoved)
+        return kFoundMovedText;
     if (error == kNameTaken)
         return kNameTakenText;
     const std::string target = error == EACCES ? FollowLinks(path.c_str()) : std::string();
@@ -384,6 +526,16 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
     if (refusal != 0 && (refusal != ENODEV || !inPlace)) {
         Discard();
         return refusal;
+    }
+    // Held open for reading too where it may be, so that its ACL is read
+    // through the descriptor, not the kernel's name for it under /proc.
+    if (exists && S_ISREG(st.st_mode)) {
+        int readable = ::openat(folder, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat opened;
+        if (readable >= 0 && ::fstat(readable, &opened) == 0 && SameFile(opened, st))
+            std::swap(m_foundFd, readable);
+        if (readable >= 0)
+            ::close(readable);
     }
     const long longest = ::fpathconf(folder, _PC_NAME_MAX);
     const std::size_t nameMax = longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
@@ -522,8 +674,8 @@ int PartFile::PutInPlace() {
     // cannot be given fails the write while the name still holds the old.
     Permissions given = m_permissions;
     struct stat own;
-    if ((m_foundFd >= 0 && !PermissionsOf(m_foundFd, m_limit, given)) || ::fstat(m_fd, &own) != 0)
-        return errno;
+    if ((m_foundFd >= 0 && !PermissionsOf(m_foundFd, m_folder + m_name, m_limit, given)) || ::fstat(m_fd, &own) != 0)
+        return errno == ESTALE ? kFoundMoved : errno;
     if (const int error = GivePermissions(m_fd, own, given))
         return error;
     KillPoint("permissions-given");
@@ -531,6 +683,9 @@ int PartFile::PutInPlace() {
     if (m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
         return errno;
     KillPoint("part-synced");
+    // The file at the name is no part: it carries no mark (one made where
+    // the part was synced stays behind only if the system stops).
+    ::fremovexattr(m_fd, kMarkAttribute);
     // What stands at the name is judged as Open judged it, just before the
     // rename, synced or not: a second name, a link or another account's
     // file made since is neither given the part's bytes nor renamed over.
@@ -545,8 +700,9 @@ int PartFile::PutInPlace() {
         // open found must still stand at its path: moved away, it would take
         // the content somewhere the caller did not name.
         struct stat part;
-        if (::fstatat(m_folderFd, m_partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(part, m_partStat) ||
-            !FolderInPlace())
+        if (::fstatat(m_folderFd, m_partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(part, m_partStat))
+            return kPartRemoved;
+        if (!FolderInPlace())
             return kFolderMoved;
         const int renamed = RenameFileIn(m_folderFd, m_partName, m_name, present);
         if (renamed != EEXIST || present)
@@ -585,42 +741,25 @@ bool PartFile::IsPartName(const std::string& target, const std::string& entryNam
 }
 
 void PartFile::RemoveLeftovers(const std::string& target) {
-    const std::string landing = FollowLinks(target.c_str());
-    const Split where = SplitPath(landing);
-    struct stat st;
-    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string(),
-                      ::lstat(landing.c_str(), &st) == 0 ? &st : nullptr);
+    const Split where = SplitPath(FollowLinks(target.c_str()));
+    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string());
 }
 
 void PartFile::RemoveLeftovers() const {
-    struct stat st;
-    const bool found = m_foundFd >= 0 && ::fstat(m_foundFd, &st) == 0;
     if (m_fd >= 0 && !m_prefix.empty())
-        RemoveLeftoversIn(m_folder, m_prefix, m_partName, found ? &st : nullptr);
+        RemoveLeftoversIn(m_folder, m_prefix, m_partName);
 }
 
-void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own,
-                                 const struct stat* target) {
-    const uid_t me = ::geteuid();
+void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own) {
     for (const std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
-        // The caller's own part is held, and needs no look.
-        if (name == own || !MatchesPart(prefix, name))
+        // The caller's own part is held, and needs no look; side files
+        // carry no mark.
+        if (name == own || !MatchesPart(prefix, name) || name.size() != prefix.size() + kUniqueLength)
             continue;
         const std::string path = folder + name;
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        // A writer killed once its part took the target's owner left it that
-        // owner's: empty and private from the owner test, or as the target
-        // is from its permissions on. Any other file of that account's is
-        // its own.
-        const bool leftByWriter = target && st.st_uid == target->st_uid && st.st_nlink == 1 &&
-                                  ((st.st_size == 0 && (st.st_mode & 07777) == kPrivatePart) ||
-                                   (st.st_gid == target->st_gid && (st.st_mode & 07777) == (target->st_mode & 07777)));
-        if (st.st_uid != me && !leftByWriter)
-            continue;
-        // A side file goes with its part, once nobody holds that.
-        RemoveUnlessHeld(folder + name.substr(0, prefix.size() + kUniqueLength), path);
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            RemoveIfLeftover(path, st);
     }
 }
 

@@ -24,7 +24,13 @@
 // permission that cannot be given fails the write before anything is
 // replaced. The commit works in the folder the open found, by its
 // descriptor: a folder moved or replaced since fails it, and the part goes
-// from where it is.
+// from where it is. The limit is applied to the ACL as to the mode, and the
+// part's bits beyond its final ones go before its owner, group and ACL are
+// given, so it never grants a reader more than its final state. No /proc
+// is needed to replace: the found file's ACL is read through its
+// descriptor, or its name in that folder checked to lead to it. A part a
+// writer leaves behind (killed) is removed by a later write only by the
+// mark it carries (RemoveLeftovers).
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -58,6 +64,12 @@ DatabaseTarget DatabaseTargetOf(const std::string& path, const std::string& data
 // at its path (moved away, another put in its place), or the part's name
 // no longer leads to the part: nothing is put there, and the part goes.
 inline constexpr int kFolderMoved = ESTALE;
+// What a commit fails with when the part is no longer at its name (another
+// program removed or replaced it): nothing is put at the target.
+inline constexpr int kPartRemoved = EIDRM;
+// What a commit fails with where no /proc is mounted, the file the open
+// found cannot be read, and it left its name: its ACL cannot be read.
+inline constexpr int kFoundMoved = EREMCHG;
 // What a commit fails with when another account's file, not the one the
 // open found, took the name since: it is neither replaced nor given the
 // bytes.
@@ -124,21 +136,24 @@ public:
     // file SQLite keeps beside one (-journal, -wal, -shm after it). Nothing
     // else is, whatever it looks like.
     static bool IsPartName(const std::string& target, const std::string& entryName);
-    // Removes what writers that did not finish left beside target: its part
-    // files and their side files that are the process user's or the
-    // target's owner's (a part given that owner before its writer was
-    // killed) and that no running writer holds (nor any whose holder cannot
-    // be told).
+    // Removes what writers that did not finish left beside target: a part
+    // file goes only when it carries the mark its writer set as it made
+    // it (holding that very file's device, inode and birth, and the
+    // writer's process, its start, boot and pid namespace), and that writer has
+    // provably ended: a process of this boot and namespace no longer
+    // running, or whose number another took since. Nothing else goes,
+    // whatever its name, owner or mode: a file of the part's shape that no
+    // writer marked (a user's, a copy of a part, one made where the file
+    // system keeps no such mark or tells no birth, or where /proc does not
+    // tell), a part whose
+    // writer may still run (seen through any mount), a side file.
     static void RemoveLeftovers(const std::string& target);
     // The same beside the target of an open part, as its open found it.
     void RemoveLeftovers() const;
 
 private:
-    // Those in folder whose names start with prefix, but for own, that are
-    // the process user's, or that a writer killed after its part took the
-    // owner of target (as it stands, or null) left.
-    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own,
-                                  const struct stat* target);
+    // Those in folder whose names start with prefix, but for own.
+    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own);
     // Gives the part its permissions, syncs it and renames it to the target.
     int PutInPlace();
     // Why a commit may not rename over what lstat found at the target (st).

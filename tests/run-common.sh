@@ -12,8 +12,10 @@ needs_table=(
   '*OntoAFullDisk*|can_mount_tmpfs|their full disk is a small tmpfs they mount'
   '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs and btrfs let them through)'
   '*PrivateDevice*|can_make_device|they make a character device of their own with mknod and write into it'
-  '*WithAnAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
+  '*WithAnAcl*:*WhoseAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
+  'PartFileWrites.Cleanup*:PartFileWrites.TheMarkGoesWithThePart*:AsNobody.Cleanup*:AsNobody.EveryWriterKilledAfterAnyStep*:BackupRestoreTest.FailedBackupKeepsOlderBackup*:BackupRestoreTest.KilledRestore*:SideFiles/RestoreSideFilesTest.*|can_mark_parts|a later write removes the parts they leave by killing a writer, by the mark it set on each: a user extended attribute naming the file by its birth too'
   '*OnBindfs*|can_mount_bindfs|they write through a bindfs mount (FUSE), which makes no file without a name'
+  '*WithoutProc*|can_hide_proc|they write in a mount namespace of their own where an empty tmpfs hides /proc'
   '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
 )
@@ -67,6 +69,22 @@ can_make_device() {
   ok=$?
   rm -rf "$dir"
   return $ok
+}
+# A part's mark, as a writer sets it: a user extended attribute kept, on a
+# file whose birth the file system tells (ramfs and FAT keep no such
+# attribute, nor a tmpfs before Linux 6.6).
+can_mark_parts() {
+  local file ok
+  file=$(mktemp) || return 1
+  python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.gorvane.probe", b"1")' "$file" 2>/dev/null &&
+    [ "$(stat -c %W "$file" 2>/dev/null)" -gt 0 ] 2>/dev/null
+  ok=$?
+  rm -f "$file"
+  return $ok
+}
+# A mount namespace of its own, /proc hidden there as the tests hide it.
+can_hide_proc() {
+  unshare -m --propagation private sh -c 'mount -t tmpfs none /proc' 2>/dev/null
 }
 # A FUSE mount of a folder of its own, as the tests make one and undo it.
 can_mount_bindfs() {

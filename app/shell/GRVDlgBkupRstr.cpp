@@ -480,8 +480,20 @@ bool CGRVDlgBkupRstr::RunRestore(const QByteArray& password) {
     // with a side file another account put beside it. A folder moved away
     // meanwhile is what failed, not the backup.
     {
-        // Read by its descriptor: what stands at its path may be another's.
-        const std::string alone = platform::DescriptorPath(part.Fd());
+        // Read by its descriptor: what stands at its path may be another's;
+        // without /proc to name that, a copy in a private folder.
+        std::string alone = platform::DescriptorPath(part.Fd());
+        platform::PrivateFolder spare;
+        if (!platform::DescriptorPathLeadsTo(part.Fd())) {
+            const int copy = spare.MakeFile("journal", alone);
+            const int error = copy < 0 ? errno : platform::CopyFileBytes(part.Fd(), copy);
+            if (copy >= 0)
+                ::close(copy);
+            if (error != 0) {
+                ShowError(platform::IsDiskFull(error) ? kRestoreDiskFull : kRestoreCannotWrite, kBackupErrorTitle);
+                return false;
+            }
+        }
         CJournalDb check;
         check.SetFolder(alone.substr(0, alone.rfind('/')));
         check.SetFileName(alone.substr(alone.rfind('/') + 1));

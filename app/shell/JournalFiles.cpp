@@ -188,24 +188,32 @@ BackupOutcome WriteJournalBackup(const std::string& journal, const std::string& 
     BackupOutcome outcome = BackupOutcome::Failed;
     // SQLite and the archive reach the copy by its descriptor: its folder may
     // be one others write, where they could put their own file at its path.
-    const auto read =
-        CJournalDb::WithDatabaseImage(journal, platform::DescriptorPath(copy.Fd()), [&](const std::string& image) {
-            if (image != journal) {
-                // The entry is what the journal itself would give: its times, and
-                // its owner's bits, all of the mode an entry keeps. The copy stays
-                // its writer's alone meanwhile.
-                const struct timespec times[2] = {source.st_atim, source.st_mtim};
-                ::fchmod(copy.Fd(), source.st_mode & S_IRWXU);
-                ::futimens(copy.Fd(), times);
-            }
-            if (exists && !special && !replace()) {
-                outcome = BackupOutcome::Declined;
-                return;
-            }
-            // What a backup onto this archive that was stopped left goes now.
-            platform::PartFile::RemoveLeftovers(landing);
-            outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal), refusal);
-        });
+    // Without /proc to name it, the copy is made in a private folder.
+    std::string imagePath = platform::DescriptorPath(copy.Fd());
+    platform::PrivateFolder spare;
+    int own = -1;
+    if (!platform::DescriptorPathLeadsTo(copy.Fd()) && (own = spare.MakeFile(name, imagePath)) < 0)
+        return platform::IsDiskFull(errno) ? BackupOutcome::DiskFull : BackupOutcome::Failed;
+    const int imageFd = own >= 0 ? own : copy.Fd();
+    const auto read = CJournalDb::WithDatabaseImage(journal, imagePath, [&](const std::string& image) {
+        if (image != journal) {
+            // The entry is what the journal itself would give: its times, and
+            // its owner's bits, all of the mode an entry keeps. The copy stays
+            // its writer's alone meanwhile.
+            const struct timespec times[2] = {source.st_atim, source.st_mtim};
+            ::fchmod(imageFd, source.st_mode & S_IRWXU);
+            ::futimens(imageFd, times);
+        }
+        if (exists && !special && !replace()) {
+            outcome = BackupOutcome::Declined;
+            return;
+        }
+        // What a backup onto this archive that was stopped left goes now.
+        platform::PartFile::RemoveLeftovers(landing);
+        outcome = WriteArchive(archive, image, nameInArchive, password, platform::ReadersOf(journal), refusal);
+    });
+    if (own >= 0)
+        ::close(own);
     switch (read) {
     case CJournalDb::ImageResult::Ok: return outcome;
     case CJournalDb::ImageResult::Busy: return BackupOutcome::Busy;

@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "platform/File.h"
 #include "platform/PartFile.h"
@@ -62,10 +63,14 @@ std::string ReadWriteOnly(const std::string& path) {
 }
 
 // A write that is not committed leaves the old file whole. A cleanup
-// removes exactly what stopped writers left (tests/data/platform/
-// leftovers.txt), as the folder shows it afterwards: the user's files named
-// like parts ("journal.grv.part-backup") were once removed, and a running
-// writer's part whose target is 0200 could not be probed and went too.
+// removes exactly what stopped writers left: a part a killed writer marked
+// as it made it goes; the files of tests/data/platform/leftovers.txt, of a
+// part's shape or not, stay (the user's "journal.grv.part-backup" and
+// ".journal.grv.part-000000" were once removed by their names), and so do
+// a running writer's part, whose target is 0200, and a copy of the killed
+// writer's part with its mark (python's shutil.copy2 copies it), there
+// beside it and put back at its name once it went, where ext4 gives the
+// copy the part's inode number again.
 TEST(PartFileWrites, CleanupRemovesExactlyWhatStoppedWritersLeft) {
     grvtest::TempDir dir;
     const std::string target = dir.File("journal.grv");
@@ -75,6 +80,10 @@ TEST(PartFileWrites, CleanupRemovesExactlyWhatStoppedWritersLeft) {
     ASSERT_GT(rows.size(), 20u);
     for (const auto& row : rows)
         ASSERT_TRUE(grvtest::WriteFile(dir.File(row[0]), "left"));
+    const std::string killed = grvtest::LeaveKilledPart(target, "killed");
+    ASSERT_FALSE(killed.empty());
+    const std::string copy = dir.File(".journal.grv.part-C0pied");
+    ASSERT_TRUE(grvtest::Python("import shutil, sys; shutil.copy2(sys.argv[1], sys.argv[2])", {killed, copy}).Ok());
     PartFile running;
     ASSERT_EQ(running.Open(target), 0);
     ASSERT_EQ(running.Write("new", 3), 0);
@@ -83,6 +92,11 @@ TEST(PartFileWrites, CleanupRemovesExactlyWhatStoppedWritersLeft) {
     PartFile::RemoveLeftovers(target);
     for (const auto& row : rows)
         EXPECT_EQ(grvtest::FileExists(dir.File(row[0])) ? "kept" : "removed", row[1]) << row[0];
+    EXPECT_FALSE(grvtest::FileExists(killed)) << "a killed writer's part goes";
+    EXPECT_EQ(grvtest::ReadFile(copy), "killed") << "a copy of it stays";
+    ASSERT_TRUE(grvtest::Python("import shutil, sys; shutil.copy2(sys.argv[1], sys.argv[2])", {copy, killed}).Ok());
+    PartFile::RemoveLeftovers(target);
+    EXPECT_EQ(grvtest::ReadFile(killed), "killed") << "a copy put back at its name stays";
     EXPECT_TRUE(grvtest::FileExists(running.Path())) << "a running writer's part stays";
     EXPECT_EQ(ReadWriteOnly(target), "old");
     ASSERT_EQ(running.Commit(), 0);
@@ -90,10 +104,12 @@ TEST(PartFileWrites, CleanupRemovesExactlyWhatStoppedWritersLeft) {
     EXPECT_EQ(ReadWriteOnly(target), "new");
 }
 
-// Beside another account's target, a cleanup by root takes only what a
-// writer killed after its part took that owner left (empty and private from
-// the owner test, or as the target is from its permissions on); that
-// account's own files named like parts stay, a second name of one too.
+// Beside another account's target, a cleanup by root takes only what its
+// writers left when killed after their parts took that owner (empty and
+// private from the owner test, or as the target is from its permissions
+// on); that account's own files of a part's shape stay, whatever their
+// mode (its target's, or empty and private, as the first rule took them),
+// a second name of one too.
 TEST(AsNobody, CleanupTakesOnlyWhatAWriterLeftAsTheTargetsOwner) {
     grvtest::TempDir dir;
     const std::string target = dir.File("journal.grv");
@@ -105,14 +121,11 @@ TEST(AsNobody, CleanupTakesOnlyWhatAWriterLeftAsTheTargetsOwner) {
         const char* content;
         mode_t mode;
         bool secondName;
-        const char* after;
     };
     const Left rows[] = {
-        {".journal.grv.part-Ab12Cd", "", 0600, false, "removed"},
-        {".journal.grv.part-000000", "new", 0640, false, "removed"},
-        {".journal.grv.part-zzzzzz", "theirs", 0644, false, "kept"},
-        {".journal.grv.part-Zz09aa", "theirs", 0600, false, "kept"},
-        {".journal.grv.part-Zz09ab", "new", 0640, true, "kept"},
+        {".journal.grv.part-Ab12Cd", "", 0600, false},       {".journal.grv.part-000000", "new", 0640, false},
+        {".journal.grv.part-zzzzzz", "theirs", 0644, false}, {".journal.grv.part-Zz09aa", "theirs", 0600, false},
+        {".journal.grv.part-Zz09ab", "new", 0640, true},
     };
     for (const Left& row : rows) {
         const std::string path = dir.File(row.name);
@@ -121,10 +134,27 @@ TEST(AsNobody, CleanupTakesOnlyWhatAWriterLeftAsTheTargetsOwner) {
         ASSERT_EQ(::chmod(path.c_str(), row.mode), 0);
         ASSERT_TRUE(!row.secondName || ::link(path.c_str(), dir.File("theirs.txt").c_str()) == 0);
     }
+    std::vector<std::string> killed;
+    for (const char* step : platform::kPartKillPoints) {
+        if (std::string(step) != "part-renamed")
+            killed.push_back(grvtest::LeaveKilledPart(target, "killed", step));
+    }
+    // Each left as the step had it: the target's owner's but after the
+    // owner test (the writer's again).
+    struct stat st{};
+    for (std::size_t i = 0; i < killed.size(); ++i) {
+        EXPECT_EQ(::stat(killed[i].c_str(), &st), 0) << killed[i];
+        EXPECT_EQ(st.st_uid, i == 1 ? ::geteuid() : grvtest::kNobodyId) << platform::kPartKillPoints[i];
+    }
     PartFile::RemoveLeftovers(target);
-    for (const Left& row : rows)
-        EXPECT_EQ(grvtest::FileExists(dir.File(row.name)) ? "kept" : "removed", row.after) << row.name;
+    for (const Left& row : rows) {
+        EXPECT_TRUE(grvtest::FileExists(dir.File(row.name))) << row.name;
+        EXPECT_EQ(grvtest::ReadFile(dir.File(row.name)), row.content) << row.name;
+    }
+    for (const std::string& part : killed)
+        EXPECT_FALSE(grvtest::FileExists(part)) << part;
     EXPECT_EQ(grvtest::ReadFile(dir.File("theirs.txt")), "new");
+    EXPECT_EQ(grvtest::ReadFile(target), "old");
 }
 
 // A cleanup read the whole folder at every write (2.9 ms a write beside
@@ -152,7 +182,13 @@ TEST(PartFileWrites, CleanupFollowsAFolderItReadOnce) {
             ASSERT_TRUE(grvtest::WriteFile(how == "renamed in" ? dir.File("aside") : at, "left"));
             ASSERT_TRUE(how != "renamed in" || ::rename(dir.File("aside").c_str(), at.c_str()) == 0);
         }
+        // And a killed writer's part, made there or beside another name and
+        // renamed in: its mark holds its file, not its name.
+        const std::string made = grvtest::LeaveKilledPart(how == "renamed in" ? dir.File("aside") : target, "killed");
+        const std::string killed = how == "renamed in" ? folder + "/.journal.grv.part-Ren4md" : made;
+        ASSERT_TRUE(!made.empty() && (made == killed || ::rename(made.c_str(), killed.c_str()) == 0));
         PartFile::RemoveLeftovers(target);
+        EXPECT_FALSE(grvtest::FileExists(killed));
         for (const auto& row : rows) {
             EXPECT_EQ(grvtest::FileExists(folder + "/" + row[0]) ? "kept" : "removed", row[1]) << row[0];
             ::unlink((folder + "/" + row[0]).c_str());
@@ -182,7 +218,10 @@ TEST(PartFileWrites, CleanupOfAFolderWithNoWatchRemovesWhatWasLeft) {
         int wrong = ::mkdir(folder.c_str(), 0700) != 0;
         for (const auto& row : rows)
             wrong += !grvtest::WriteFile(folder + "/" + row[0], "left");
+        const std::string killed = grvtest::LeaveKilledPart(folder + "/journal.grv", "killed");
+        wrong += killed.empty();
         PartFile::RemoveLeftovers(folder + "/journal.grv");
+        wrong += grvtest::FileExists(killed);
         for (const auto& row : rows) {
             const bool kept = grvtest::FileExists(folder + "/" + row[0]);
             if (kept != (row[1] == "kept")) {
@@ -210,6 +249,39 @@ TEST(PartFileWrites, NoProgramStopsAtAKillStepItDidNotInstall) {
     ASSERT_EQ(file.Write("whole", 5), 0);
     ASSERT_EQ(file.Commit(), 0);
     EXPECT_EQ(grvtest::ReadFile(dir.File("f")), "whole");
+}
+
+// A part marks itself its writer's while it is a part, and only then: the
+// file it becomes carries no mark (python's os.listxattr lists none), new
+// or replacing one. A part another program removed before the commit fails
+// it with that said, not that the folder moved.
+std::string g_removedPart;
+TEST(PartFileWrites, TheMarkGoesWithThePartAndAPartRemovedIsSaidSo) {
+    grvtest::TempDir dir;
+    const std::string listed = "import os, sys; print(sorted(os.listxattr(sys.argv[1])))";
+    for (const bool replaces : {false, true}) {
+        const std::string target = dir.File(replaces ? "old" : "new");
+        ASSERT_TRUE(!replaces || grvtest::WriteFile(target, "old"));
+        PartFile file;
+        ASSERT_EQ(file.Open(target), 0);
+        EXPECT_NE(grvtest::Python(listed, {file.Path()}).out.find("user.gorvane.writer"), std::string::npos);
+        ASSERT_EQ(file.Write("whole", 5), 0);
+        ASSERT_EQ(file.Commit(), 0);
+        EXPECT_EQ(grvtest::Python(listed, {target}).out.find("user.gorvane.writer"), std::string::npos);
+    }
+    PartFile file;
+    ASSERT_EQ(file.Open(dir.File("old")), 0);
+    g_removedPart = file.Path();
+    platform::SetKillHook([](const char* step) {
+        if (std::string(step) == "part-synced")
+            ::unlink(g_removedPart.c_str());
+    });
+    const int committed = file.Commit();
+    platform::SetKillHook(nullptr);
+    EXPECT_EQ(committed, platform::kPartRemoved);
+    const char* said = platform::RefusalReason(committed, dir.File("old"));
+    EXPECT_TRUE(said && std::string(said).find("removed") != std::string::npos) << (said ? said : "nothing");
+    EXPECT_EQ(grvtest::ReadFile(dir.File("old")), "whole");
 }
 
 // A name up to what the folder holds is written whole; its parts' names

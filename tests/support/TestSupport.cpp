@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -31,8 +32,10 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -912,6 +915,72 @@ void InstallKillAt() {
         if (at != nullptr && std::strcmp(at, step) == 0)
             ::kill(::getpid(), SIGKILL);
     });
+}
+
+std::vector<std::string> WithoutProc(const std::vector<std::string>& program, bool ours) {
+    std::vector<std::string> argv = {
+        "unshare",
+        "-m",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        ours ? "\"$@\" & child=$!\n"
+               "while [ ! -e \"$GRV_READY_FILE\" ] && kill -0 $child 2>/dev/null; do sleep 0.05; done\n"
+               "mount -t tmpfs none /proc; wait $child"
+             : "mount -t tmpfs none /proc && exec \"$@\"",
+        "sh"};
+    argv.insert(argv.end(), program.begin(), program.end());
+    return argv;
+}
+
+bool AwaitProcHidden() {
+    constexpr auto kLongest = std::chrono::seconds(10);
+    const char* ready = std::getenv(kProcHiddenVariable);
+    if (ready == nullptr || !WriteFile(ready, ""))
+        return false;
+    const auto until = std::chrono::steady_clock::now() + kLongest;
+    while (std::filesystem::exists("/proc/self") && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return !std::filesystem::exists("/proc/self");
+}
+
+std::string LeaveKilledPart(const std::string& target, const std::string& bytes, const char* step) {
+    const std::filesystem::path at(target);
+    const std::string prefix = "." + at.filename().string() + ".part-";
+    const auto parts = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(at.parent_path())) {
+            if (entry.path().filename().string().starts_with(prefix))
+                found.insert(entry.path().string());
+        }
+        return found;
+    };
+    const std::set<std::string> before = parts();
+    static const char* killAt;
+    killAt = step;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        platform::SetKillHook([](const char* reached) {
+            if (std::strcmp(reached, killAt) == 0)
+                ::kill(::getpid(), SIGKILL);
+        });
+        // Never destroyed: the kill ends it first.
+        auto* part = new platform::PartFile;
+        if (part->Open(target) == 0) {
+            part->Write(bytes.data(), bytes.size());
+            platform::KillPoint("written");
+            part->Commit();
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL)
+        return {};
+    std::set<std::string> left = parts();
+    for (const std::string& was : before)
+        left.erase(was);
+    return left.size() == 1 ? *left.begin() : std::string();
 }
 
 FileSizeLimit::FileSizeLimit(std::uint64_t limit, bool signalIgnored) {

@@ -352,6 +352,21 @@ public:
 inline constexpr const char* kKillAtVariable = "GRV_KILL_AT";
 void InstallKillAt();
 
+// argv that runs program where an empty tmpfs hides /proc, in a mount
+// namespace of its own: from its start, or, for a test program of ours
+// (whose sanitizers read their options through /proc as it starts), once
+// it called AwaitProcHidden. The environment names the file it makes then.
+inline constexpr const char* kProcHiddenVariable = "GRV_READY_FILE";
+std::vector<std::string> WithoutProc(const std::vector<std::string>& program, bool ours);
+// In such a program: true once /proc is hidden.
+bool AwaitProcHidden();
+
+// What a writer of target killed (SIGKILL) at step leaves beside it: a
+// child process opens a part for it, writes bytes and commits, and is
+// killed at step ("written": once the bytes are). The part's path, empty
+// when the child left none or was not killed.
+std::string LeaveKilledPart(const std::string& target, const std::string& bytes, const char* step = "written");
+
 // A journal-sized SQLite database at path (3000 entry rows), built by the
 // sqlite3 shell; path, or "" when the shell failed.
 std::string MakeJournalDatabase(const std::string& path);

@@ -47,20 +47,6 @@ int SpoolError(int fd) {
     return -1;
 }
 
-int CopySpool(int fd, platform::PartFile& out) {
-    std::vector<char> chunk(kCopyChunk);
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : 0;
-        if (const int error = out.Write(chunk.data(), static_cast<size_t>(n)))
-            return error;
-        at += n;
-    }
-}
-
 QString FileFailure(const QString& path, int error) {
     using namespace print_texts;
     if (error < 0)
@@ -116,12 +102,21 @@ bool PrintJob::StartSpool() {
     m_output.RemoveLeftovers();
     if (error == 0 && (m_spool = ::memfd_create("print", MFD_CLOEXEC)) < 0)
         error = errno;
+    QString spool = error == 0 ? SpoolName(m_spool) : QString();
+    // Without /proc to name it, a file in a private folder.
+    if (error == 0 && !platform::DescriptorPathLeadsTo(m_spool)) {
+        ::close(m_spool);
+        std::string named;
+        m_spool = m_spare.MakeFile("print.pdf", named);
+        error = m_spool < 0 ? errno : 0;
+        spool = QFile::decodeName(named.c_str());
+    }
     if (error != 0) {
         m_failure = FileFailure(m_path, error);
         EndSpool();
         return false;
     }
-    m_printer->setOutputFileName(SpoolName(m_spool));
+    m_printer->setOutputFileName(spool);
     return true;
 }
 
@@ -133,6 +128,7 @@ void PrintJob::EndSpool() {
         ::close(m_spool);
     }
     m_spool = -1;
+    m_spare.Remove();
     m_path.clear();
     m_output.Discard();
 }
@@ -170,7 +166,7 @@ int PrintJob::EndDoc() {
         if (error == 0)
             error = SpoolError(m_spool);
         if (error == 0)
-            error = CopySpool(m_spool, m_output);
+            error = platform::CopyFileBytes(m_spool, m_output.Fd());
         if (error == 0)
             error = m_output.Commit();
         if (error != 0)

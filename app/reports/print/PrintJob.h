@@ -84,6 +84,8 @@ private:
     QString m_failure;
     QString m_path; // the file printed to, while a document is spooled
     int m_spool = -1;
+    // Where the spool is named when no /proc names it.
+    platform::PrivateFolder m_spare;
     platform::PartFile m_output;
 };
 

@@ -289,7 +289,7 @@ TEST_F(BackupRestoreTest, FailedBackupKeepsOlderBackupAndLeavesNoPartialArchive)
         EXPECT_TRUE(Leftovers().isEmpty());
         // Corrected, the same dialog succeeds, and takes away what a backup
         // that was stopped left, and only that.
-        ASSERT_TRUE(WriteBytes(Path(".old.grz.part-Kil1ed"), "a stopped backup's"));
+        ASSERT_FALSE(grvtest::LeaveKilledPart(Path("old.grz").toStdString(), "a stopped backup's").empty());
         ASSERT_TRUE(WriteBytes(Path("old.grz.part-backup"), "the user's own"));
         Run(d, Path("pain.grv"), Path("old.grz"), "");
     });
@@ -1467,8 +1467,8 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
                                                  "'Newer', hex(randomblob(2000)) FROM generate_series(1, 300);"}),
         0);
     ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c", c.script, Path("pain.grv")}), 0);
-    ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed"), QByteArray(100000, 'j')));
-    ASSERT_TRUE(WriteBytes(Path(".pain.grv.part-Kil1ed-journal"), "a stopped restore's"));
+    const std::string stopped = grvtest::LeaveKilledPart(Path("pain.grv").toStdString(), std::string(100000, 'j'));
+    ASSERT_FALSE(stopped.empty());
     ASSERT_TRUE(WriteBytes(Path("pain.grv.part-Copy01 of my journal.grv"), "the user's own"));
     QProcess other;
     auto hold = [&] {
@@ -1510,8 +1510,8 @@ TEST_P(RestoreSideFilesTest, WhatOpensAfterwardsIsTheBackupOrNothingIsTouched) {
         // The held shell's own -shm may change under it; one that came while
         // the user was asked made its -wal and -shm, and the answer let the
         // stopped restore's parts go. Nothing else may change.
-        for (const char* own :
-             {"pain.grv-shm", "pain.grv-wal", ".pain.grv.part-Kil1ed", ".pain.grv.part-Kil1ed-journal"}) {
+        const std::string part = stopped.substr(stopped.rfind('/') + 1);
+        for (const char* own : {"pain.grv-shm", "pain.grv-wal", part.c_str()}) {
             if (c.held && (c.whileAsked || std::strcmp(own, "pain.grv-shm") == 0)) {
                 after.erase(QString::fromLatin1(own));
                 was.erase(QString::fromLatin1(own));
@@ -1866,12 +1866,62 @@ constexpr char kKilledAfter[] = "the writer killed after ";
 constexpr char kNamingNobody[] = "new under a default ACL naming nobody";
 constexpr char kOnBindfs[] = "on a bindfs mount";
 constexpr char kKillWriterVariable[] = "GRV_KILL_WRITER";
+// The kill rows' target as it was: nobody's, 640.
+constexpr char kKilledOverMode[] = "640 owner 65534:65534";
+// Or written from the journal kept private, which narrows that to 600.
+constexpr char kFromPrivateJournal[] = "from a private journal";
+constexpr char kPrivateJournalVariable[] = "GRV_PRIVATE_JOURNAL";
 constexpr char kOlderBytes[] = "an older file";
+// Or replaced in a mount namespace of its own where an empty folder hides
+// /proc, as in a chroot or a container without it.
+constexpr char kWithoutProc[] = "with no /proc mounted";
+// Or backed up from a journal in WAL mode.
+constexpr char kInWalMode[] = "from a journal in WAL mode";
+constexpr char kInWalModeVariable[] = "GRV_IN_WAL_MODE";
+constexpr char kWriteTargetVariable[] = "GRV_WRITE_TARGET";
+// Or written through a bindfs view of its folder while another writer (a
+// process of its own) writes it there directly and commits afterwards.
+constexpr char kBesideAnother[] = "while another writer writes it directly";
+constexpr char kAnothersBytes[] = "the other writer's bytes";
+// Or, from the journal kept private, over a file whose ACL lets nobody and
+// others read, replaced again and again while nobody reads every file of
+// its name in the folder as it appears.
+constexpr char kWatched[] = "watched by nobody";
+constexpr int kWatchedWrites = 20;
+constexpr char kWatcher[] = "import os, sys\n"
+                            "folder, name, stop = sys.argv[1:4]\n"
+                            "seen = opened = 0\n"
+                            "while not os.path.exists(stop):\n"
+                            "    for entry in os.listdir(folder):\n"
+                            "        if name not in entry: continue\n"
+                            "        try:\n"
+                            "            with open(os.path.join(folder, entry), 'rb') as f:\n"
+                            "                opened += 1\n"
+                            "                seen += sys.argv[4].encode() in f.read()\n"
+                            "        except OSError: pass\n"
+                            "        if opened == 1: print('started', flush=True)\n"
+                            "print(seen, 'read of', opened)\n";
 bool IsOwnersRow(const std::string& kind) {
     return kind.find(kAsItWrites) != std::string::npos || kind.find(kKilledAfter) != std::string::npos ||
-           kind.find(kNamingNobody) != std::string::npos;
+           kind.find(kNamingNobody) != std::string::npos || kind.find(kWithoutProc) != std::string::npos ||
+           kind.find(kBesideAnother) != std::string::npos || kind.find(kWatched) != std::string::npos;
 }
 
+// Another writer of target, in a child process: it opens a part, writes,
+// says so on ready, and commits once told on go; its exit status is 0 when
+// the commit succeeded.
+pid_t WriteBeside(const std::string& target, int ready, int go) {
+    const pid_t child = ::fork();
+    if (child != 0)
+        return child;
+    // Never destroyed: the child ends with _exit.
+    auto* part = new platform::PartFile;
+    char step = 'r';
+    if (part->Open(target) != 0 || part->Write(kAnothersBytes, std::strlen(kAnothersBytes)) != 0 ||
+        ::write(ready, &step, 1) != 1 || ::read(go, &step, 1) != 1)
+        ::_exit(2);
+    ::_exit(part->Commit() == 0 ? 0 : 1);
+}
 // The owner's change a row names.
 struct RowsChange {
     const char* marker;
@@ -1883,6 +1933,21 @@ constexpr RowsChange kOwnersChanges[] = {
     {"lets nobody read", grvtest::kOwnerLetsNobodyRead},
     {"gives it to nobody", grvtest::kOwnerGivesItToNobody},
 };
+
+// What the file at path grants beyond the final mode (the octal of a
+// ModeAt): the bits of its mode, and any ACL, which a final mode with no
+// ACL does not have; empty when nothing.
+std::string ReadableBeyond(const std::string& path, const std::string& final) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0)
+        return {};
+    const mode_t allowed = static_cast<mode_t>(std::stoul(final.substr(0, final.find(' ')), nullptr, 8));
+    const std::string acl = grvtest::AccessAcl(path);
+    std::string beyond = (st.st_mode & 0777 & ~allowed) != 0 ? ModeAt(path) : std::string();
+    if (!acl.empty() && final.find(" acl ") == std::string::npos)
+        beyond += " acl " + acl;
+    return beyond;
+}
 
 // The ACL's entry for others, or the mode's bits for them, of a ModeAt.
 std::string OthersOf(const std::string& mode) {
@@ -1937,7 +2002,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 203u);
+    ASSERT_EQ(rows.size(), 237u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -2042,8 +2107,9 @@ void WriterTableTest::RunTable(const char* only) {
             ASSERT_EQ(::symlink("pain.grv", named.c_str()), 0);
         }
         const std::string before = target.DescribePath(named);
-        // What a stopped writer left beside the file the name leads to, and
-        // a file of the user's that only looks like it.
+        // Files of the user's beside the file the name leads to: one of a
+        // part's shape, one that only looks like it. Neither carries the
+        // mark of a writer that made it, so both stay.
         const bool link = kind == grvtest::TargetKind::Link || kind == grvtest::TargetKind::DanglingLink;
         const QString beside = QFileInfo(QString::fromStdString(named)).absolutePath() + "/";
         const QString stopped = beside + QString::fromStdString("." + name + (link ? ".target" : "") + ".part-Kil1ed");
@@ -2084,7 +2150,7 @@ void WriterTableTest::RunTable(const char* only) {
         EXPECT_TRUE(!leaves || Bytes(users) == "the user's");
         for (const std::string& planted : g_swapPlants)
             EXPECT_TRUE(grvtest::ReadFile(planted) == PlantedBytes()) << planted << " holds another's bytes";
-        EXPECT_FALSE(said && QFile::exists(stopped));
+        EXPECT_TRUE(!leaves || Bytes(stopped) == "left");
         QFile::remove(stopped);
         QFile::remove(users);
         const std::string after = target.DescribePath(named);
@@ -2420,6 +2486,75 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             continue;
         SCOPED_TRACE(writer + " onto " + kind);
         const std::string name = "owners" + std::to_string(n++) + "." + writer;
+        if (kind.find(kWatched) != std::string::npos) {
+            grvtest::TempDir shared("grv-watched", grvtest::SharedTempRoot());
+            ASSERT_EQ(::chmod(shared.Path().c_str(), 0755), 0);
+            const std::string named = shared.File(name), stop = shared.File("stop");
+            for (const char* source : {"pain.grv", "pain.grz"})
+                ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner));
+            const auto readable = [&] {
+                return grvtest::WriteFile(named, kOlderBytes) && ::chmod(named.c_str(), 0644) == 0 &&
+                       grvtest::SetAccessAcl(named, "u::rw-,u:65534:r--,g::---,m::r--,o::r--");
+            };
+            ASSERT_TRUE(readable());
+            QProcess watcher;
+            watcher.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                                      kWatcher, QString::fromStdString(shared.Path()), QString::fromStdString(name),
+                                      QString::fromStdString(stop), QString::fromStdString(Csv().substr(0, 64))});
+            ASSERT_TRUE(watcher.waitForStarted());
+            QByteArray told;
+            while (!told.contains("started\n") && watcher.waitForReadyRead(10000))
+                told += watcher.readAllStandardOutput();
+            EXPECT_TRUE(told.startsWith("started\n")) << "nobody never read the file";
+            for (int i = 0; i < kWatchedWrites; ++i) {
+                EXPECT_TRUE(i == 0 || readable());
+                EXPECT_EQ(Write(writer, QString::fromStdString(named)), row[3] == "yes");
+            }
+            ASSERT_TRUE(grvtest::WriteFile(stop, ""));
+            EXPECT_TRUE(watcher.waitForFinished(10000));
+            told += watcher.readAllStandardOutput();
+            EXPECT_TRUE(told.contains("\n0 read of "))
+                << told.toStdString() << watcher.readAllStandardError().toStdString();
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
+            EXPECT_EQ(ModeAt(named), row[4]);
+            for (const char* source : {"pain.grv", "pain.grz"}) {
+                ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner |
+                                                                    QFile::ReadGroup | QFile::ReadOther));
+            }
+            continue;
+        }
+        if (kind.find(kBesideAnother) != std::string::npos) {
+            const std::string folder = Path(QString::fromStdString("direct" + name)).toStdString();
+            const std::string view = Path(QString::fromStdString("view" + name)).toStdString();
+            ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+            ASSERT_EQ(::mkdir(view.c_str(), 0700), 0);
+            ASSERT_TRUE(grvtest::RunProgram({"bindfs", folder, view}).Ok());
+            ASSERT_TRUE(grvtest::WriteFile(folder + "/" + name, kOlderBytes));
+            ASSERT_EQ(::chmod((folder + "/" + name).c_str(), 0600), 0);
+            int ready[2], go[2];
+            ASSERT_EQ(::pipe(ready), 0);
+            ASSERT_EQ(::pipe(go), 0);
+            const pid_t other = WriteBeside(folder + "/" + name, ready[1], go[0]);
+            char step = 0;
+            EXPECT_EQ(::read(ready[0], &step, 1), 1);
+            EXPECT_EQ(Write(writer, QString::fromStdString(view + "/" + name)), row[3] == "yes");
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(folder + "/" + name)));
+            EXPECT_EQ(::write(go[1], &step, 1), 1);
+            int status = -1;
+            EXPECT_EQ(::waitpid(other, &status, 0), other);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other writer's commit failed";
+            for (const int fd : {ready[0], ready[1], go[0], go[1]})
+                ::close(fd);
+            // The later save at the name, with the file's mode.
+            EXPECT_EQ(grvtest::ReadFile(folder + "/" + name), row[2] == "later" ? kAnothersBytes : "");
+            EXPECT_EQ(ModeAt(folder + "/" + name), row[4]);
+            EXPECT_TRUE(grvtest::RunProgram({"fusermount3", "-u", view}).Ok() ||
+                        grvtest::RunProgram({"fusermount", "-u", view}).Ok());
+            EXPECT_TRUE(QDir(QString::fromStdString(folder))
+                            .entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden)
+                            .isEmpty());
+            continue;
+        }
         if (kind.find(kNamingNobody) != std::string::npos) {
             // A new name there, through a bindfs mount of the folder where
             // the row says, beside python's open() of another.
@@ -2449,6 +2584,41 @@ void WriterTableTest::RunOwnersRows(const char* only) {
         const std::string python = Path(QString::fromStdString("python-" + name)).toStdString();
         const bool killed = kind.find(kKilledAfter) != std::string::npos;
         const bool acl = kind.find("with an ACL") != std::string::npos;
+        if (kind.find(kWithoutProc) != std::string::npos) {
+            for (const std::string& file : {named, python}) {
+                ASSERT_TRUE(grvtest::WriteFile(file, kOlderBytes));
+                ASSERT_EQ(::chmod(file.c_str(), 0660), 0);
+                ASSERT_TRUE(grvtest::SetAccessAcl(file, "u::rw-,u:65534:rw-,g::---,m::rw-,o::---"));
+            }
+            const std::string before = ModeAt(python);
+            grvtest::RunOptions options;
+            options.mergeStderr = true;
+            // Its leak check reads /proc as the process ends.
+            const char* sanitizer = std::getenv("ASAN_OPTIONS");
+            options.env = {
+                std::string(kWriteTargetVariable) + "=" + named, std::string(kKillWriterVariable) + "=" + writer,
+                std::string(kInWalModeVariable) + "=" + (kind.find(kInWalMode) != std::string::npos ? "1" : ""),
+                std::string(grvtest::kProcHiddenVariable) + "=" + named + ".ready",
+                "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
+            const grvtest::RunResult child = grvtest::RunProgram(
+                grvtest::WithoutProc(
+                    {exe, "--gtest_filter=WriterTableTest.EveryWriterReplacesAFileWithAnAclWithoutProc"}, true),
+                options);
+            ::unlink((named + ".ready").c_str());
+            EXPECT_EQ(child.status == 0, row[3] == "yes")
+                << child.out.substr(child.out.size() > 3000 ? child.out.size() - 3000 : 0);
+            EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
+            EXPECT_EQ(ModeAt(named), row[4]);
+            // python's open() writes there too, in place: its file keeps
+            // its mode and ACL.
+            const grvtest::RunResult py = grvtest::RunProgram(grvtest::WithoutProc(
+                {"/usr/bin/python3", "-c", "import sys; open(sys.argv[1], 'wb').write(b'python')", python}, false));
+            EXPECT_TRUE(py.Ok()) << py.err;
+            EXPECT_EQ(grvtest::ReadFile(python), "python");
+            EXPECT_EQ(ModeAt(python), before);
+            EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+            continue;
+        }
         for (const std::string& file : {named, python}) {
             ASSERT_TRUE(grvtest::WriteFile(file, kOlderBytes));
             ASSERT_EQ(::chmod(file.c_str(), killed                                     ? 0640
@@ -2462,11 +2632,26 @@ void WriterTableTest::RunOwnersRows(const char* only) {
         if (killed) {
             const std::string step = kind.substr(kind.find(kKilledAfter) + std::strlen(kKilledAfter));
             const bool renamed = step == "part-renamed";
+            // The journal private, so that the limit narrows nobody's 640.
+            const bool narrowed = kind.find(kFromPrivateJournal) != std::string::npos;
+            // nobody's own files of a part's shape, as a killed writer's part
+            // given its owner could be: of the target's mode, or empty and
+            // private.
+            const std::string beside = Path("").toStdString() + "." + name + ".part-";
+            const std::pair<std::string, mode_t> owners[] = {
+                {beside + "backup", 0640}, {beside + "before-journal", 0640}, {beside + "2025v1", 0600}};
+            for (const auto& [file, mode] : owners) {
+                ASSERT_TRUE(grvtest::WriteFile(file, mode == 0600 ? "" : "nobody's own"));
+                ASSERT_EQ(::chown(file.c_str(), grvtest::kNobodyId, grvtest::kNobodyId), 0);
+                ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+            }
             grvtest::RunOptions options;
             options.mergeStderr = true;
             options.env = {std::string(grvtest::kKillAtVariable) + "=" + step,
                            std::string(kKillTargetVariable) + "=" + named,
                            std::string(kKillWriterVariable) + "=" + writer};
+            if (narrowed)
+                options.env.push_back(std::string(kPrivateJournalVariable) + "=1");
             const grvtest::RunResult child = grvtest::RunProgram(
                 {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"}, options);
             EXPECT_EQ(child.signal, SIGKILL) << child.out;
@@ -2474,16 +2659,36 @@ void WriterTableTest::RunOwnersRows(const char* only) {
                                                           {python, renamed ? "whole" : "part"});
             EXPECT_EQ(py.signal, SIGKILL) << py.err;
             // Whole, old or new, where python's open() leaves what it wrote
-            // so far; both with the file's owner, group and mode.
+            // so far; both with the file's owner, group and mode (the new
+            // content's final one).
             const std::string bytes = grvtest::ReadFile(named);
             EXPECT_TRUE(row[2] == "old" ? bytes == kOlderBytes : IsWholeOutput(writer, bytes)) << bytes.substr(0, 40);
             EXPECT_EQ(grvtest::ReadFile(python), renamed ? "python wrote the rest" : "python wrote");
-            EXPECT_EQ(ModeAt(named), row[4]);
-            EXPECT_EQ(ModeAt(python), row[4]);
-            // What the kill left goes with the next write.
+            EXPECT_EQ(ModeAt(named), row[2] == "old" ? kKilledOverMode : row[4]);
+            EXPECT_EQ(ModeAt(python), kKilledOverMode);
+            // What the kill left is no more readable than the new file.
+            for (const QString& left : Leftovers()) {
+                const std::string path = Path(left).toStdString();
+                if (std::none_of(std::begin(owners), std::end(owners),
+                                 [&](const auto& o) { return o.first == path; })) {
+                    EXPECT_EQ(ReadableBeyond(path, row[4]), "") << path;
+                }
+            }
+            // And goes with the next write; nobody's own files stay.
+            const auto privately = [&](QFileDevice::Permissions readers) {
+                for (const char* source : {"pain.grv", "pain.grz"})
+                    ASSERT_TRUE(QFile::setPermissions(Path(source), readers));
+            };
+            if (narrowed)
+                privately(QFile::ReadOwner | QFile::WriteOwner);
             EXPECT_TRUE(Write(writer, QString::fromStdString(named)));
+            privately(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
             EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
             EXPECT_EQ(ModeAt(named), row[4]);
+            for (const auto& [file, mode] : owners) {
+                EXPECT_EQ(grvtest::ReadFile(file), mode == 0600 ? "" : "nobody's own") << file;
+                EXPECT_EQ(::unlink(file.c_str()), 0) << file;
+            }
             EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
             continue;
         }
@@ -2531,6 +2736,10 @@ TEST_F(AsNobody, EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners) {
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         ASSERT_TRUE(QFile::setPermissions(Path("pain.grz"),
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        if (std::getenv(kPrivateJournalVariable)) {
+            for (const char* source : {"pain.grv", "pain.grz"})
+                ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner));
+        }
         grvtest::InstallKillAt();
         const char* writer = std::getenv(kKillWriterVariable);
         Write(writer ? writer : "", QString::fromStdString(target));
@@ -2548,6 +2757,49 @@ TEST_F(WriterTableTest, EveryWriterOfANewFileInAFolderWithAnAclOnBindfs) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunOwnersRows(kOnBindfs);
+    ::umask(saved);
+}
+
+// An export from a private journal over a file whose ACL lets nobody and
+// others read, replaced twenty times while nobody reads every file of its
+// name as it appears: nobody never reads any of the export (a part once
+// took that ACL before its mode was narrowed, and was read so).
+TEST_F(AsNobody, AnExportOverAFileWhoseAclLetsOthersReadIsReadByNoneOfThem) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunOwnersRows(kWatched);
+    ::umask(saved);
+}
+
+// Every writer over the user's file with an ACL where no /proc is mounted
+// (a chroot, a container, a build sandbox): replaced, its ACL read from the
+// file the open found, as with /proc; python's open() writes there too.
+// The writer runs in a child in a mount namespace of its own.
+TEST_F(WriterTableTest, EveryWriterReplacesAFileWithAnAclWithoutProc) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    if (const char* target = std::getenv(kWriteTargetVariable)) {
+        // A journal in WAL mode, entries in its -wal, is backed up from a copy.
+        if (const char* wal = std::getenv(kInWalModeVariable); wal && *wal) {
+            ASSERT_TRUE(QFile::copy(Fixture("journal.grv"), Path("other.grv")));
+            ASSERT_TRUE(grvtest::Python(kWalFrames, {Path("other.grv").toStdString()}).Ok());
+            ASSERT_TRUE(QFile::setPermissions(Path("other.grv"), QFile::ReadOwner | QFile::WriteOwner |
+                                                                     QFile::ReadGroup | QFile::ReadOther));
+            backedUp = "other.grv";
+        }
+        ASSERT_TRUE(grvtest::AwaitProcHidden()) << "/proc is still there";
+        for (const char* source : {"pain.grv", "pain.grz"}) {
+            ASSERT_TRUE(QFile::setPermissions(Path(source), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                                QFile::ReadOther));
+        }
+        const char* writer = std::getenv(kKillWriterVariable);
+        const bool said = Write(writer ? writer : "", QString::fromStdString(target));
+        const std::vector<QString> told = prompter->Texts();
+        EXPECT_TRUE(said) << (told.empty() ? std::string() : told.back().toStdString());
+        ::umask(saved);
+        return;
+    }
+    RunOwnersRows(kWithoutProc);
     ::umask(saved);
 }
 

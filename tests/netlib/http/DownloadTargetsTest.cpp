@@ -870,6 +870,11 @@ const OwnersRow* OwnersRowOf(const std::string& kind) {
 // Nobody's file (640) the writer, root, is killed (SIGKILL) over right
 // after the step that follows this in the kind's name.
 constexpr const char* kKilledAfter = "killed-";
+// file-acl, written in a child where an empty tmpfs hides /proc.
+constexpr const char* kAclWithoutProc = "file-acl-no-proc";
+constexpr const char* kWriteTargetVariable = "GRV_WRITE_TARGET";
+// What that child prints before the writer's result.
+constexpr const char* kResultLead = "writer said: ";
 constexpr mode_t kKilledFileMode = 0640;
 bool IsKilled(const std::string& kind) {
     return kind.starts_with(kKilledAfter);
@@ -1023,13 +1028,14 @@ public:
                 EXPECT_TRUE(m_reader->Ok());
             }
         }
-        if (kind == "device" || kind == "file-acl" || kind == "owner-acl-out") {
+        const bool acl = kind == "file-acl" || kind == kAclWithoutProc;
+        if (kind == "device" || acl || kind == "owner-acl-out") {
             m_device = std::make_unique<grvtest::WriteTarget>(
                 folder, name, kind == "device" ? grvtest::TargetKind::PrivateDevice : grvtest::TargetKind::AclFile,
                 old);
             EXPECT_EQ(m_device->Error(), 0);
         }
-        if (kind == "file-acl") {
+        if (acl) {
             m_mode = kAclTargetMode;
             m_acl = grvtest::AccessAcl(m_path);
         }
@@ -1471,8 +1477,8 @@ protected:
     // What stands at a target of kind once a writer wrote made into it: an
     // appending one adds to the older bytes of a regular file.
     static std::string Wanted(const std::string& kind, bool appends, const std::string& old, const std::string& made) {
-        if (!appends || (kind != "file-0600" && kind != "file-acl" && kind != "link" && kind != "size-limit" &&
-                         kind != "two-writers" && kind != "hard-link" && kind != "named-again"))
+        if (!appends || (kind != "file-0600" && kind != "file-acl" && kind != kAclWithoutProc && kind != "link" &&
+                         kind != "size-limit" && kind != "two-writers" && kind != "hard-link" && kind != "named-again"))
             return made;
         std::string want = old;
         for (int i = 0; i < (kind == "two-writers" ? 2 * kRunsEach : 1); ++i)
@@ -1483,7 +1489,7 @@ protected:
     // Runs the table's rows whose target is one of kinds.
     void RunRows(const std::set<std::string>& kinds) {
         const auto rows = grvtest::ReadTable(WritersTable(), " | ");
-        ASSERT_EQ(rows.size(), 420u);
+        ASSERT_EQ(rows.size(), 434u);
         const std::vector<Writer> writers = Writers();
         // What each writer makes of an absent path, for those whose bytes
         // are their own format.
@@ -1525,7 +1531,9 @@ protected:
                     ours = Killed(row[0], row[1], target.Path());
                     ours += " " + target.JudgeName(made) + " then ";
                 }
-                ours += row[1] == "two-writers" ? TwoAtOnce(run) : run();
+                ours += row[1] == "two-writers"     ? TwoAtOnce(run)
+                        : row[1] == kAclWithoutProc ? WithoutProc(row[0], target.Path())
+                                                    : run();
                 ours += " " + target.Judge(Wanted(row[1], writer->appends, old, made));
             }
             EXPECT_EQ(ours, row[2]) << logText();
@@ -1549,6 +1557,41 @@ protected:
         const grvtest::RunResult child = grvtest::RunProgram(
             {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"}, options);
         return child.signal == SIGKILL ? "killed" : "not killed: " + child.out;
+    }
+
+    // The writer run in a child (this test) where /proc is hidden: what it
+    // said, else what the child printed.
+    static std::string WithoutProc(const std::string& writer, const std::string& path) {
+        char exe[PATH_MAX] = {};
+        EXPECT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+        grvtest::RunOptions options;
+        options.mergeStderr = true;
+        // Its leak check reads /proc as the process ends.
+        const char* sanitizer = std::getenv("ASAN_OPTIONS");
+        options.env = {std::string(kWriteTargetVariable) + "=" + path, std::string(kKillWriterVariable) + "=" + writer,
+                       std::string(grvtest::kProcHiddenVariable) + "=" + path + ".ready",
+                       "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
+        const grvtest::RunResult child = grvtest::RunProgram(
+            grvtest::WithoutProc({exe, "--gtest_filter=FileWriters.EveryWriterOntoAFileWithAnAclWithoutProc"}, true),
+            options);
+        ::unlink((path + ".ready").c_str());
+        const std::size_t at = child.out.find(kResultLead);
+        return child.status == 0 && at != std::string::npos
+                   ? child.out.substr(at + std::strlen(kResultLead),
+                                      child.out.find('\n', at) - at - std::strlen(kResultLead))
+                   : "failed: " + child.out;
+    }
+
+    // In that child: the writer the parent named, onto its path, once /proc
+    // is hidden.
+    void WriteWithoutProc() {
+        ASSERT_TRUE(grvtest::AwaitProcHidden()) << "/proc is still there";
+        const std::string path = std::getenv(kWriteTargetVariable);
+        const char* name = std::getenv(kKillWriterVariable);
+        for (const Writer& writer : Writers()) {
+            if (name != nullptr && writer.name == name)
+                std::printf("%s%s\n", kResultLead, writer.run(path.substr(0, path.rfind('/')), path).c_str());
+        }
     }
 
     // In that child: the writer the parent named, onto its path.
@@ -1597,6 +1640,15 @@ protected:
 TEST_F(FileWriters, EveryWriterLeavesEveryTargetAsTheRuleSays) {
     RunRows({"absent", "file-0600", "file-0444", "link", "dangling-link", "hard-link", "named-again", "fifo-reader",
              "fifo-none", "fifo-leaves"});
+}
+
+// Where no /proc is mounted (a chroot, a container, a build sandbox) every
+// writer replaces a file with an ACL as where it is, reading the ACL from
+// the file its open found.
+TEST_F(FileWriters, EveryWriterOntoAFileWithAnAclWithoutProc) {
+    if (std::getenv(kWriteTargetVariable) != nullptr)
+        return WriteWithoutProc();
+    RunRows({kAclWithoutProc});
 }
 
 TEST_F(FileWriters, EveryWriterIntoAPrivateDeviceLeavesItADevice) {
