@@ -579,6 +579,42 @@ void PartFile::Discard() {
     m_permissions = {};
 }
 
+int RemoveMadeFile(int fd, const std::string& path) {
+    struct stat made;
+    if (fd < 0 || ::fstat(fd, &made) != 0)
+        return EBADF;
+    const Split where = SplitPath(FollowLinks(path.c_str()));
+    const int folder = ::open(where.folder.empty() ? "." : where.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return errno;
+    struct stat st;
+    int error = ::fstatat(folder, where.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ? errno
+                : SameFile(st, made)                                                 ? 0
+                                                                                     : kNameTaken;
+    // Held while aside, so no cleanup of parts takes it meanwhile.
+    if (error == 0)
+        (void)::flock(fd, LOCK_EX | LOCK_NB);
+    std::string aside;
+    const long longest = ::fpathconf(folder, _PC_NAME_MAX);
+    const std::string prefix = PartPrefix(where.name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
+    for (int attempt = 0; error == 0 && attempt < kNameAttempts; ++attempt) {
+        error = DrawPartName(prefix, aside) ? RenameFileIn(folder, where.name, aside, false) : errno;
+        if (error != EEXIST)
+            break;
+    }
+    if (error == 0) {
+        if (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(st, made)) {
+            error = ::unlinkat(folder, aside.c_str(), 0) == 0 ? 0 : errno;
+        } else {
+            // Another file took the name between the look and the rename.
+            (void)RenameFileIn(folder, aside, where.name, false);
+            error = kNameTaken;
+        }
+    }
+    ::close(folder);
+    return error;
+}
+
 bool PartFile::IsPartName(const std::string& target, const std::string& entryName) {
     const Split where = SplitPath(target);
     return MatchesPart(PartPrefix(where.name, LongestName(where.folder)), entryName);

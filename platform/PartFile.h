@@ -172,6 +172,15 @@ private:
     ino_t m_foundInode = 0;
 };
 
+// Removes the file a call made and holds open at fd from path, links
+// followed as Open follows them, only while path leads to that very file
+// (device and inode): it is renamed aside to a part name in its folder,
+// through the folder's descriptor, found there to be the file again, and
+// only then unlinked; a file that took the name in between goes back to
+// it. Whatever else path leads to stays. 0 when removed, kNameTaken when
+// path leads elsewhere, else an errno.
+int RemoveMadeFile(int fd, const std::string& path);
+
 // For the tests that kill a writer between its file steps: a writer passing
 // step calls the hook a test installed (none by default, so no other program
 // ever stops there or reads anything to decide it).

@@ -202,6 +202,8 @@ bool HttpClient::proxySslConnect(ProxySetting& proxy, const char* host, int port
 
 bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log) {
     ProxySetting& proxy = *m_proxy;
+    // The handshake goes on a new connection to the proxy.
+    m_tunnelHost.clear();
     XString user;
     XString domain;
     splitLoginText(proxy.login.getUtf8(), user, domain);
@@ -209,10 +211,31 @@ bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int por
     if (!proxyConnectNtlm(proxy.host.getString(), static_cast<int>(proxy.port), host, port, domain.getUtf8(),
                           user.getUtf8(), proxy.password.getUtf8(), nullptr, answer, options, pm, log))
         return false;
-    if (connectAccepted(answer, log))
-        return true;
-    dropSocket();
-    return false;
+    if (!connectAccepted(answer, log)) {
+        dropSocket();
+        return false;
+    }
+    // What goes on this connection from now on reaches the origin.
+    normalizeHost(host, m_tunnelHost);
+    m_tunnelPort = static_cast<std::uint32_t>(port);
+    return true;
+}
+
+bool HttpClient::writesToProxy(bool tls) const {
+    return !tls && !m_proxy->none() && m_tunnelHost.getSize() == 0;
+}
+
+void HttpClient::absoluteFormPrefix(HttpControl& options, bool tls, const StringBuffer& host, int port,
+                                    StringBuffer& out) const {
+    out.clear();
+    if (!writesToProxy(tls) || options.ProxyPartialUrl)
+        return;
+    out.append("http://");
+    appendHostField(host, out);
+    if (port != static_cast<int>(http_conn::kDefaultPort)) {
+        out.appendChar(':');
+        out.appendInt(port);
+    }
 }
 
 bool HttpClient::proxyConnectNtlm(const char* proxyHost, int proxyPort, const char* host, int port, const char* domain,

@@ -342,6 +342,8 @@ constexpr const char* kBucketFollowed = "bucket-followed ";
 constexpr const char* kAsked = "asked=";
 constexpr const char* kLimit = "limit=";
 constexpr const char* kFifo = "fifo";
+// The "file before" of the rows where the owner acts on the name meanwhile.
+constexpr const char* kOwnerActs = "owner-";
 
 // Keeps an answer in the disk cache or the bucket cache as the library kept
 // it before bodies were kept unpacked: its head whole, its body as it came.
@@ -651,13 +653,15 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 474u);
+    ASSERT_EQ(rows.size(), 482u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
     ASSERT_TRUE(grvtest::WriteFile(upload, kS3Upload));
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 6u);
+        if (row[2].starts_with(kOwnerActs))
+            continue;
         // "asked=CODINGS " first: the caller sends its own Accept-Encoding,
         // and so does curl, without --compressed.
         std::string asked, answerText = row[3];
@@ -795,6 +799,98 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             << r.err;
         peers.Stop(port);
     }
+}
+
+// The owner acts once the call has made the file at args[4] (or, through
+// the owner's link there, the file args[2] it leads to): args[1] says how
+// ("owner-moves-onto": the file args[3] is moved onto the name; else the
+// link is pointed at that file). Then the answer args[0] (hex) is sent
+// whole, its last byte only after the owner acted.
+constexpr const char* kScriptOwnerActs = R"PY(
+s = listen()
+c, a = s.accept()
+recv_head(c)
+answer = bytes.fromhex(args[0])
+c.sendall(answer[:-1])
+for _ in range(1000):
+    if os.path.exists(args[2]):
+        break
+    time.sleep(0.01)
+if args[1] == 'owner-moves-onto':
+    os.rename(args[3], args[4])
+else:
+    os.unlink(args[4])
+    os.symlink(args[3], args[4])
+c.sendall(answer[-1:])
+c.close()
+)PY";
+
+// A failed append or resume onto a name that held no file removes only the
+// file it made, and only while the name leads to it: the owner's file moved
+// onto the name, or the file the owner's link there was pointed at while
+// the call ran, stays, as it does under curl (the outcome table's "owner-"
+// rows).
+TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
+    constexpr const char* kOwnerText = "kept";
+    std::size_t count = 0;
+    grvtest::TempDir dir;
+    for (const std::vector<std::string>& row :
+         grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ")) {
+        if (!row[2].starts_with(kOwnerActs))
+            continue;
+        ++count;
+        const bool background = row[0].ends_with("-background");
+        const bool resume = row[0].starts_with("resume");
+        const bool link = row[2] == "owner-repoints-link";
+        std::string hex;
+        for (const unsigned char c : Answer(row[3]))
+            hex += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 0xf]);
+        for (const bool curl : {false, true}) {
+            SCOPED_TRACE(row[0] + " " + row[2] + (curl ? " (curl)" : ""));
+            const std::string folder = dir.File("case" + std::to_string(count) + (curl ? "c" : "o"));
+            std::filesystem::create_directory(folder);
+            const std::string name = folder + "/t", owner = folder + "/owner", made = folder + "/t.target";
+            ASSERT_TRUE(grvtest::WriteFile(owner, kOwnerText));
+            if (link)
+                std::filesystem::create_symlink("t.target", name);
+            grvtest::ScriptPeer server(kScriptOwnerActs, {hex, row[2], link ? made : name, owner, name});
+            const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/page";
+            std::string verdict;
+            if (!curl) {
+                ClsHttp fresh;
+                fresh.options().UseIEProxy = 0;
+                fresh.options().FollowRedirects = 0;
+                XString u, path;
+                X(u, url);
+                X(path, name);
+                bool ok = false;
+                if (background) {
+                    ok = fresh.queueBackgroundTask(resume ? BgMethod::ResumeDownload : BgMethod::DownloadAppend,
+                                                   resume ? "ResumeDownload" : "DownloadAppend",
+                                                   [&](ClsBgTask& t) {
+                                                       t.pushStringArg(u);
+                                                       t.pushStringArg(path);
+                                                   }) &&
+                         fresh.waitForBackgroundTask(kTaskLimitMs) && fresh.backgroundTaskResult();
+                } else {
+                    ok = resume ? fresh.ResumeDownload(u, path, false, nullptr, fresh.getLog())
+                                : fresh.DownloadAppend(u, path, false, nullptr, fresh.getLog());
+                }
+                verdict = ok ? "true " : "false ";
+            } else {
+                // An append is the shell's >>, opened before curl runs.
+                const grvtest::RunResult r =
+                    resume
+                        ? grvtest::RunProgram({"curl", "-sf", "--compressed", "-C", "-", "-o", name, url})
+                        : grvtest::RunProgram({"sh", "-c", "exec curl -sf --compressed \"$1\" >> \"$0\"", name, url});
+                verdict = std::to_string(r.status) + " ";
+            }
+            server.Finish();
+            verdict += (std::filesystem::is_symlink(name) ? "link->" : "") + Holding(name);
+            EXPECT_EQ(verdict, row[curl ? 5 : 4]);
+        }
+    }
+    EXPECT_EQ(count, 8u);
 }
 
 // ---------------------------------------------------------------- every writer of a named file
