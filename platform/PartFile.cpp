@@ -579,6 +579,42 @@ void PartFile::Discard() {
     m_permissions = {};
 }
 
+namespace {
+
+// RemoveMadeFile for the name in the folder open at folder.
+int RemoveMadeIn(int folder, const std::string& name, const struct stat& made, int fd) {
+    struct stat st;
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!SameFile(st, made))
+        return kNameTaken;
+    // Held while aside, so no cleanup of parts takes it meanwhile.
+    (void)::flock(fd, LOCK_EX | LOCK_NB);
+    const long longest = ::fpathconf(folder, _PC_NAME_MAX);
+    const std::string prefix = PartPrefix(name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
+    // A name nothing holds, taken in one step: a no-replace rename's
+    // fallback (a link, then an unlink of the name) would leave a moment in
+    // which the unlink could take another file that took the name.
+    std::string aside;
+    int attempts = 0;
+    do {
+        if (++attempts > kNameAttempts)
+            return EEXIST;
+        if (!DrawPartName(prefix, aside))
+            return errno;
+    } while (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT);
+    if (const int error = RenameFileIn(folder, name, aside, true))
+        return error;
+    if (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(st, made))
+        return ::unlinkat(folder, aside.c_str(), 0) == 0 ? 0 : errno;
+    // Another file took the name between the look and the rename: it goes
+    // back, unless the name is taken again.
+    (void)RenameFileIn(folder, aside, name, false);
+    return kNameTaken;
+}
+
+} // namespace
+
 int RemoveMadeFile(int fd, const std::string& path) {
     struct stat made;
     if (fd < 0 || ::fstat(fd, &made) != 0)
@@ -587,30 +623,7 @@ int RemoveMadeFile(int fd, const std::string& path) {
     const int folder = ::open(where.folder.empty() ? "." : where.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return errno;
-    struct stat st;
-    int error = ::fstatat(folder, where.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ? errno
-                : SameFile(st, made)                                                 ? 0
-                                                                                     : kNameTaken;
-    // Held while aside, so no cleanup of parts takes it meanwhile.
-    if (error == 0)
-        (void)::flock(fd, LOCK_EX | LOCK_NB);
-    std::string aside;
-    const long longest = ::fpathconf(folder, _PC_NAME_MAX);
-    const std::string prefix = PartPrefix(where.name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
-    for (int attempt = 0; error == 0 && attempt < kNameAttempts; ++attempt) {
-        error = DrawPartName(prefix, aside) ? RenameFileIn(folder, where.name, aside, false) : errno;
-        if (error != EEXIST)
-            break;
-    }
-    if (error == 0) {
-        if (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(st, made)) {
-            error = ::unlinkat(folder, aside.c_str(), 0) == 0 ? 0 : errno;
-        } else {
-            // Another file took the name between the look and the rename.
-            (void)RenameFileIn(folder, aside, where.name, false);
-            error = kNameTaken;
-        }
-    }
+    const int error = RemoveMadeIn(folder, where.name, made, fd);
     ::close(folder);
     return error;
 }
