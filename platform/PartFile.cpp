@@ -588,6 +588,7 @@ int RemoveMadeIn(int folder, const std::string& name, const struct stat& made, i
         return errno;
     if (!SameFile(st, made))
         return kNameTaken;
+    KillPoint(kMadeFileFound);
     // Held while aside, so no cleanup of parts takes it meanwhile.
     (void)::flock(fd, LOCK_EX | LOCK_NB);
     const long longest = ::fpathconf(folder, _PC_NAME_MAX);

@@ -180,6 +180,9 @@ private:
 // it. Whatever else path leads to stays. 0 when removed, kNameTaken when
 // path leads elsewhere, else an errno.
 int RemoveMadeFile(int fd, const std::string& path);
+// The step RemoveMadeFile passes once it found the name leads to the file,
+// before it sets it aside (see KillPoint).
+inline constexpr const char* kMadeFileFound = "made-file-found";
 
 // For the tests that kill a writer between its file steps: a writer passing
 // step calls the hook a test installed (none by default, so no other program

@@ -653,7 +653,7 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 482u);
+    ASSERT_EQ(rows.size(), 486u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
@@ -803,8 +803,9 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
 
 // The owner acts once the call has made the file at args[4] (or, through
 // the owner's link there, the file args[2] it leads to): args[1] says how
-// ("owner-moves-onto": the file args[3] is moved onto the name; else the
-// link is pointed at that file). Then the answer args[0] (hex) is sent
+// ("owner-moves-onto": the file args[3] is moved onto the name;
+// "owner-moves-onto-at-removal": nothing here, see MoveOwnersFileOnto; else
+// the link is pointed at that file). Then the answer args[0] (hex) is sent
 // whole, its last byte only after the owner acted.
 constexpr const char* kScriptOwnerActs = R"PY(
 s = listen()
@@ -816,7 +817,9 @@ for _ in range(1000):
     if os.path.exists(args[2]):
         break
     time.sleep(0.01)
-if args[1] == 'owner-moves-onto':
+if args[1] == 'owner-moves-onto-at-removal':
+    pass
+elif args[1] == 'owner-moves-onto':
     os.rename(args[3], args[4])
 else:
     os.unlink(args[4])
@@ -824,6 +827,14 @@ else:
 c.sendall(answer[-1:])
 c.close()
 )PY";
+
+// The owner's file and the name it is moved onto when a call is about to
+// take away the file it made there.
+std::string g_ownersFile, g_ownersName;
+void MoveOwnersFileOnto(const char* step) {
+    if (std::strcmp(step, platform::kMadeFileFound) == 0)
+        ::rename(g_ownersFile.c_str(), g_ownersName.c_str());
+}
 
 // A failed append or resume onto a name that held no file removes only the
 // file it made, and only while the name leads to it: the owner's file moved
@@ -842,6 +853,7 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
         const bool background = row[0].ends_with("-background");
         const bool resume = row[0].starts_with("resume");
         const bool link = row[2] == "owner-repoints-link";
+        const bool atRemoval = row[2] == "owner-moves-onto-at-removal";
         std::string hex;
         for (const unsigned char c : Answer(row[3]))
             hex += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 0xf]);
@@ -853,7 +865,11 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
             ASSERT_TRUE(grvtest::WriteFile(owner, kOwnerText));
             if (link)
                 std::filesystem::create_symlink("t.target", name);
-            grvtest::ScriptPeer server(kScriptOwnerActs, {hex, row[2], link ? made : name, owner, name});
+            grvtest::ScriptPeer server(kScriptOwnerActs, {hex, curl && atRemoval ? "owner-moves-onto" : row[2],
+                                                          link ? made : name, owner, name});
+            g_ownersFile = owner;
+            g_ownersName = name;
+            platform::SetKillHook(atRemoval && !curl ? MoveOwnersFileOnto : nullptr);
             const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/page";
             std::string verdict;
             if (!curl) {
@@ -885,12 +901,13 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
                         : grvtest::RunProgram({"sh", "-c", "exec curl -sf --compressed \"$1\" >> \"$0\"", name, url});
                 verdict = std::to_string(r.status) + " ";
             }
+            platform::SetKillHook(nullptr);
             server.Finish();
             verdict += (std::filesystem::is_symlink(name) ? "link->" : "") + Holding(name);
             EXPECT_EQ(verdict, row[curl ? 5 : 4]);
         }
     }
-    EXPECT_EQ(count, 8u);
+    EXPECT_EQ(count, 12u);
 }
 
 // ---------------------------------------------------------------- every writer of a named file
