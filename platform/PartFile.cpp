@@ -581,21 +581,26 @@ void PartFile::Discard() {
 
 namespace {
 
+// What a name RemoveMadeFile sets a file aside under ends with, which no
+// part or side file of SQLite's does.
+constexpr const char* kAsideTail = ".aside";
+static_assert(std::char_traits<char>::length(kAsideTail) <= kLongestSideSuffix);
+
 // RemoveMadeFile for the name in the folder open at folder.
-int RemoveMadeIn(int folder, const std::string& name, const struct stat& made, int fd) {
+int RemoveMadeIn(int folder, const std::string& name, const struct stat& made) {
     struct stat st;
     if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (!SameFile(st, made))
         return kNameTaken;
     KillPoint(kMadeFileFound);
-    // Held while aside, so no cleanup of parts takes it meanwhile.
-    (void)::flock(fd, LOCK_EX | LOCK_NB);
     const long longest = ::fpathconf(folder, _PC_NAME_MAX);
     const std::string prefix = PartPrefix(name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
     // A name nothing holds, taken in one step: a no-replace rename's
     // fallback (a link, then an unlink of the name) would leave a moment in
-    // which the unlink could take another file that took the name.
+    // which the unlink could take another file that took the name. No
+    // cleanup takes what it holds: what a kill leaves there may be a file
+    // another moved onto the name a moment before.
     std::string aside;
     int attempts = 0;
     do {
@@ -603,9 +608,11 @@ int RemoveMadeIn(int folder, const std::string& name, const struct stat& made, i
             return EEXIST;
         if (!DrawPartName(prefix, aside))
             return errno;
+        aside += kAsideTail;
     } while (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT);
     if (const int error = RenameFileIn(folder, name, aside, true))
         return error;
+    KillPoint(kMadeFileAside);
     if (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(st, made))
         return ::unlinkat(folder, aside.c_str(), 0) == 0 ? 0 : errno;
     // Another file took the name between the look and the rename: it goes
@@ -624,7 +631,7 @@ int RemoveMadeFile(int fd, const std::string& path) {
     const int folder = ::open(where.folder.empty() ? "." : where.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return errno;
-    const int error = RemoveMadeIn(folder, where.name, made, fd);
+    const int error = RemoveMadeIn(folder, where.name, made);
     ::close(folder);
     return error;
 }

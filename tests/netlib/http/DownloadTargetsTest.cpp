@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -653,7 +654,7 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 486u);
+    ASSERT_EQ(rows.size(), 488u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
@@ -835,6 +836,21 @@ void MoveOwnersFileOnto(const char* step) {
     if (std::strcmp(step, platform::kMadeFileFound) == 0)
         ::rename(g_ownersFile.c_str(), g_ownersName.c_str());
 }
+// The same, and the call is killed once it has set the name's file aside.
+void MoveOwnersFileOntoThenDie(const char* step) {
+    MoveOwnersFileOnto(step);
+    if (std::strcmp(step, platform::kMadeFileAside) == 0)
+        ::_exit(0);
+}
+
+// Whether a file in folder holds text.
+bool FolderHolds(const std::string& folder, const std::string& text) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.is_regular_file() && grvtest::ReadFile(entry.path().string()) == text)
+            return true;
+    }
+    return false;
+}
 
 // A failed append or resume onto a name that held no file removes only the
 // file it made, and only while the name leads to it: the owner's file moved
@@ -853,7 +869,8 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
         const bool background = row[0].ends_with("-background");
         const bool resume = row[0].starts_with("resume");
         const bool link = row[2] == "owner-repoints-link";
-        const bool atRemoval = row[2] == "owner-moves-onto-at-removal";
+        const bool killed = row[2] == "owner-moves-onto-killed-aside";
+        const bool atRemoval = row[2] == "owner-moves-onto-at-removal" || killed;
         std::string hex;
         for (const unsigned char c : Answer(row[3]))
             hex += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 0xf]);
@@ -865,14 +882,38 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
             ASSERT_TRUE(grvtest::WriteFile(owner, kOwnerText));
             if (link)
                 std::filesystem::create_symlink("t.target", name);
-            grvtest::ScriptPeer server(kScriptOwnerActs, {hex, curl && atRemoval ? "owner-moves-onto" : row[2],
+            grvtest::ScriptPeer server(kScriptOwnerActs, {hex,
+                                                          curl && atRemoval ? "owner-moves-onto"
+                                                          : atRemoval       ? "owner-moves-onto-at-removal"
+                                                                            : row[2],
                                                           link ? made : name, owner, name});
             g_ownersFile = owner;
             g_ownersName = name;
             platform::SetKillHook(atRemoval && !curl ? MoveOwnersFileOnto : nullptr);
             const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/page";
             std::string verdict;
-            if (!curl) {
+            if (killed && !curl) {
+                // Killed while it held the owner's file aside: what it left
+                // is judged once a later write's cleanup ran beside the name.
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    platform::SetKillHook(MoveOwnersFileOntoThenDie);
+                    ClsHttp fresh;
+                    fresh.options().UseIEProxy = 0;
+                    XString u, path;
+                    X(u, url);
+                    X(path, name);
+                    (void)(resume ? fresh.ResumeDownload(u, path, false, nullptr, fresh.getLog())
+                                  : fresh.DownloadAppend(u, path, false, nullptr, fresh.getLog()));
+                    ::_exit(1);
+                }
+                int status = 0;
+                ASSERT_GT(child, 0);
+                ASSERT_EQ(::waitpid(child, &status, 0), child);
+                platform::PartFile::RemoveLeftovers(name);
+                verdict = std::string(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "killed " : "not killed ") +
+                          (FolderHolds(folder, kOwnerText) ? "kept" : "lost");
+            } else if (!curl) {
                 ClsHttp fresh;
                 fresh.options().UseIEProxy = 0;
                 fresh.options().FollowRedirects = 0;
@@ -903,11 +944,12 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
             }
             platform::SetKillHook(nullptr);
             server.Finish();
-            verdict += (std::filesystem::is_symlink(name) ? "link->" : "") + Holding(name);
+            if (!killed || curl)
+                verdict += (std::filesystem::is_symlink(name) ? "link->" : "") + Holding(name);
             EXPECT_EQ(verdict, row[curl ? 5 : 4]);
         }
     }
-    EXPECT_EQ(count, 12u);
+    EXPECT_EQ(count, 14u);
 }
 
 // ---------------------------------------------------------------- every writer of a named file
