@@ -215,9 +215,15 @@ public:
     // Every writer of a request asks this, never the scheme alone.
     bool writesToProxy(bool tls) const;
     // The absolute form's "http://host[:port]" for such a request (none
-    // with ProxyPartialUrl); empty when it goes to the origin.
-    void absoluteFormPrefix(HttpControl& options, bool tls, const StringBuffer& host, int port,
-                            StringBuffer& out) const;
+    // with ProxyPartialUrl); empty when it goes to the origin. Every writer
+    // calls it for the request it writes, which it notes for the answer.
+    void absoluteFormPrefix(HttpControl& options, bool tls, const StringBuffer& host, int port, StringBuffer& out);
+    // Whether the answer is the proxy's 407 offering NTLM: only one to a
+    // request written to the proxy itself is; inside a tunnel it is the
+    // origin's.
+    bool proxyAskedNtlm(const HttpResult& result) const;
+    // answerProxyNtlm for the host and port url names.
+    bool answerProxyNtlmFor(const char* url, HttpControl& options, ProgressMonitor* pm, LogBase& log);
     // The proxy's Basic credentials for such a request; false when none go.
     bool requestProxyCredentials(HttpControl& options, bool tls, bool ansi, StringBuffer& value, LogBase& log,
                                  ProgressMonitor* pm);
@@ -545,6 +551,8 @@ private:
     // proxy asked NTLM of a plain request); empty when it is not.
     StringBuffer m_tunnelHost;
     std::uint32_t m_tunnelPort = 0;
+    // The last request written went to the proxy itself (writesToProxy).
+    bool m_wroteToProxy = false;
     std::uint32_t m_sendBufferSize;
     StringBuffer m_packageName;
     StringBuffer m_exchangeMethod;

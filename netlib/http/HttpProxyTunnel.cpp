@@ -8,8 +8,10 @@
 #include "netlib/core/WinUtil.h"
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/pki/ClsNtlm.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/SChannelTessik.h"
@@ -221,14 +223,31 @@ bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int por
     return true;
 }
 
+bool HttpClient::answerProxyNtlmFor(const char* url, HttpControl& options, ProgressMonitor* pm, LogBase& log) {
+    StringBuffer host, login, password, path, query, fragment;
+    int port = static_cast<int>(http_conn::kDefaultPort);
+    if (!TessikUrl::crackUrl(url, host, port, login, password, path, query, fragment))
+        return false;
+    return answerProxyNtlm(options, host.getString(), port, pm, log);
+}
+
+bool HttpClient::proxyAskedNtlm(const HttpResult& result) const {
+    // Any of its Proxy-Authenticate fields may offer NTLM (apache names
+    // Negotiate first).
+    StringBuffer offer;
+    return m_wroteToProxy && result.responseHeader.getStatusCode() == http_status::kProxyAuthRequired &&
+           result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
+}
+
 bool HttpClient::writesToProxy(bool tls) const {
     return !tls && !m_proxy->none() && m_tunnelHost.getSize() == 0;
 }
 
 void HttpClient::absoluteFormPrefix(HttpControl& options, bool tls, const StringBuffer& host, int port,
-                                    StringBuffer& out) const {
+                                    StringBuffer& out) {
     out.clear();
-    if (!writesToProxy(tls) || options.ProxyPartialUrl)
+    m_wroteToProxy = writesToProxy(tls);
+    if (!m_wroteToProxy || options.ProxyPartialUrl)
         return;
     out.append("http://");
     appendHostField(host, out);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -195,7 +196,25 @@ namespace {
 // the tunnel behind it), and piping bytes both ways to the target a CONNECT
 // head names until a side closes.
 constexpr const char* kProxyHelpers = R"PY(
-import base64, re, select, struct
+import base64, re, select, struct, threading
+def each_request(c):
+    while True:
+        head = recv_head(c, 1)
+        if not head:
+            return
+        lines = head.split(b'\r\n\r\n')[0].split(b'\r\n')
+        method, target = lines[0].split(b' ')[:2]
+        length = [int(l.split(b':')[1]) for l in lines[1:] if l.lower().startswith(b'content-length:')]
+        yield head, lines, method, target, recv_exact(c, length[0]) if length else b''
+def serve_all(s, stop, handle):
+    s.settimeout(0.2)
+    while not stop.is_set():
+        try:
+            c, a = s.accept()
+        except socket.timeout:
+            continue
+        c.settimeout(20)
+        threading.Thread(target=handle, args=(c,), daemon=True).start()
 def relay(c, head):
     host, port = head.split(b' ')[1].decode().rsplit(':', 1)
     t = socket.create_connection((host, int(port)))
@@ -496,7 +515,6 @@ namespace {
 // sent on in origin form without the fields meant for the proxy. Serves
 // connections, each on a thread, until a request with the method STOP.
 constexpr const char* kScriptNtlmPlainProxy = R"PY(
-import threading
 from urllib.parse import urlsplit
 def token(value):
     return base64.b64decode(value.split(b' ', 1)[1])
@@ -510,15 +528,8 @@ def answer(c, status, more=b''):
     c.sendall(b'HTTP/1.1 ' + status + b'\r\n' + more + b'Content-Length: 0\r\n\r\n')
 def serve(c):
     authed = False
-    while True:
-        head = recv_head(c, 1)
-        if not head:
-            return
-        lines = head.split(b'\r\n\r\n')[0].split(b'\r\n')
-        method, target = lines[0].split(b' ')[:2]
+    for head, lines, method, target, body in each_request(c):
         fields = [l for l in lines[1:] if not l.lower().startswith((b'proxy-authorization:', b'proxy-connection:'))]
-        length = [int(l.split(b':')[1]) for l in lines[1:] if l.lower().startswith(b'content-length:')]
-        body = recv_exact(c, length[0]) if length else b''
         offer = [l.split(b':', 1)[1].strip() for l in lines[1:] if l.lower().startswith(b'proxy-authorization:')]
         if method == b'STOP':
             return True
@@ -550,31 +561,52 @@ def run(c):
     if serve(c):
         stop.set()
     c.close()
+serve_all(listen(), stop, run)
+)PY";
+
+// An origin that prints each request it receives: its line (without the
+// version), its body, and whether it bore proxy credentials; "MARK" lines
+// between them are the test's own. /r redirects to localhost on its port,
+// /s from there back to 127.0.0.1; /p answers 407 offering NTLM as a proxy
+// would; anything else 200. Serves until a request with the method STOP.
+constexpr const char* kScriptPrintingOrigin = R"PY(
+stop = threading.Event()
+def serve(c):
+    for head, lines, method, target, body in each_request(c):
+        bore = [l for l in lines[1:] if l.lower().startswith(b'proxy-authorization:')]
+        print(method.decode(), target.decode(), '[' + body.decode() + ']', 'with proxy credentials' if bore else '', flush=True)
+        if method == b'STOP':
+            stop.set()
+            return
+        port = s.getsockname()[1]
+        if target.endswith(b'/r'):
+            c.sendall(b'HTTP/1.1 302 Found\r\nLocation: http://localhost:%d/s\r\nContent-Length: 0\r\n\r\n' % port)
+        elif target.endswith(b'/s'):
+            c.sendall(b'HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:%d/x\r\nContent-Length: 0\r\n\r\n' % port)
+        elif target.endswith(b'/p'):
+            c.sendall(b'HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM\r\nContent-Length: 0\r\n\r\n')
+        else:
+            c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok')
 s = listen()
-s.settimeout(0.2)
-while not stop.is_set():
-    try:
-        c, a = s.accept()
-    except socket.timeout:
-        continue
-    c.settimeout(20)
-    threading.Thread(target=run, args=(c,), daemon=True).start()
+serve_all(s, stop, serve)
 )PY";
 
 } // namespace
 
 // A proxy that asks NTLM of a plain request and lets CONNECT through: on
 // every road, with the proxy in the component's fields or in http_proxy,
-// the origin (a capturing peer) receives what it receives from curl
-// --proxy-ntlm through the same proxy: the request in origin form, its
+// the origin (a printing peer) receives what it receives from curl
+// --proxy-ntlm -L through the same proxy: the request in origin form, its
 // body, and no proxy credentials, twice (the second call ours makes goes
-// through the tunnel the first left open). The roads are the rows of
-// ntlm-proxy-roads.txt.
+// through the tunnel the first left open); a redirect to another host and
+// back goes through a tunnel to each, and the origin's own 407 is its
+// answer, no proxy's. The roads are the rows of ntlm-proxy-roads.txt.
 TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
-    const int origin = peers.StartCaptureServer();
+    grvtest::ScriptPeer printing(std::string(kProxyHelpers) + kScriptPrintingOrigin);
+    const int origin = printing.port;
     grvtest::ScriptPeer proxy(std::string(kProxyHelpers) + kScriptNtlmPlainProxy, {kNtlmChallenge});
     const std::string login = "GRVTEST/grvuser";
-    const std::string url = "http://127.0.0.1:" + std::to_string(origin) + "/x";
+    const std::string originUrl = "http://127.0.0.1:" + std::to_string(origin);
     const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port);
     const std::string variable =
         "http://GRVTEST%2Fgrvuser:" + std::string(grvtest::kPeerPassword) + "@127.0.0.1:" + std::to_string(proxy.port);
@@ -585,29 +617,19 @@ TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
     constexpr int kCalls = 2;
     for (const char* v : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
         unsetenv(v);
-    std::size_t seen = 0;
-    // What the origin received since the last look: each request's line
-    // (without the version), its body, and whether it bore proxy credentials.
-    const auto received = [&] {
-        std::string what;
-        const std::vector<std::string> got = peers.CapturedRequests(origin);
-        for (; seen < got.size(); ++seen) {
-            const std::string& r = got[seen];
-            const std::size_t headEnd = r.find("\r\n\r\n");
-            const std::string head = r.substr(0, headEnd);
-            what += r.substr(0, r.rfind(' ', r.find("\r\n"))) + " [" + r.substr(headEnd + 4) + "]" +
-                    (head.find("\r\nProxy-Authorization:") != std::string::npos ? " with proxy credentials" : "") +
-                    "; ";
-        }
-        return what;
+    // What the origin receives from here on is told apart by the runner.
+    const auto mark = [&](const std::string& runner) {
+        grvtest::RunProgram({"curl", "-s", "-m", "5", "--noproxy", "*", "-X", "MARK", originUrl + "/" + runner});
     };
     std::string ours, curl;
     for (const std::vector<std::string>& row :
          grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/ntlm-proxy-roads.txt", " | ")) {
-        ASSERT_EQ(row.size(), 2u);
+        ASSERT_GE(row.size(), 2u);
         const std::string& road = row[0];
         const bool inVariable = row[1] == "http_proxy";
-        const std::string name = road + ", " + row[1] + ": ";
+        const std::string path = row.size() > 2 ? row[2] : "/x";
+        const std::string url = originUrl + path;
+        const std::string name = road + ", " + row[1] + ", " + path + ": ";
         ClsHttp http;
         if (inVariable) {
             setenv("http_proxy", variable.c_str(), 1);
@@ -622,7 +644,7 @@ TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
         const std::string method = background ? road.substr(std::strlen("background ")) : road;
         const auto synchronous = [&] {
             ClsHttpRequest request;
-            request.setPath("/x");
+            request.setPath(path.c_str());
             std::unique_ptr<ClsHttpResponse> response(
                 http.SynchronousRequest("127.0.0.1", origin, false, request, nullptr));
             return response != nullptr && response->getStatusCode() == http_status::kOk;
@@ -663,11 +685,12 @@ TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
             return response != nullptr && response->getStatusCode() == http_status::kOk;
         };
         // The second call goes on the connection the first left open.
+        mark("ours");
         bool ok = true;
         for (int n = 0; n < kCalls; ++n)
             ok = call() && ok;
-        ours += name + (ok ? "succeeded, " : "failed, ") + received() + "\n";
-        std::vector<std::string> run = {"curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "--proxy-ntlm"};
+        ours += name + (ok ? "succeeded" : "failed") + "\n";
+        std::vector<std::string> run = {"curl", "-sL", "-o", "/dev/null", "-w", "%{http_code}", "--proxy-ntlm"};
         if (!inVariable)
             run.insert(run.end(), {"-x", proxyUrl, "-U", login + ":" + grvtest::kPeerPassword});
         if (method == "PostUrlEncoded")
@@ -676,14 +699,31 @@ TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
             run.insert(run.end(), {"-H", std::string("Content-Type: ") + kMimeType, "--data-binary", kMimeBody});
         run.push_back(url);
         bool curlOk = true;
+        mark("curl");
         for (int n = 0; n < kCalls; ++n) {
             const grvtest::RunResult r = grvtest::RunProgram(run);
             curlOk = r.status == 0 && r.out == "200" && curlOk;
         }
         unsetenv("http_proxy");
-        curl += name + (curlOk ? "succeeded, " : "failed, ") + received() + "\n";
+        curl += name + (curlOk ? "succeeded" : "failed") + "\n";
     }
     grvtest::RunProgram({"curl", "-s", "-m", "5", "--noproxy", "*", "-X", "STOP", proxyUrl});
+    grvtest::RunProgram({"curl", "-s", "-m", "5", "--noproxy", "*", "-X", "STOP", originUrl});
     EXPECT_EQ(proxy.Finish(), "");
-    EXPECT_EQ(ours, curl);
+    // Each runner's rows in turn, each with what the origin received.
+    std::istringstream printed(printing.Finish());
+    std::istringstream oursRows(ours), curlRows(curl);
+    std::string line, verdict, oursText, curlText;
+    std::string* into = nullptr;
+    while (std::getline(printed, line)) {
+        if (line.starts_with("MARK ")) {
+            const bool toOurs = line.starts_with("MARK /ours");
+            std::getline(toOurs ? oursRows : curlRows, verdict);
+            into = toOurs ? &oursText : &curlText;
+            *into += "\n" + verdict + ": ";
+        } else if (into != nullptr && !line.starts_with("STOP ")) {
+            *into += line + "; ";
+        }
+    }
+    EXPECT_EQ(oursText, curlText);
 }
