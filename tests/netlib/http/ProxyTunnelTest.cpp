@@ -626,13 +626,13 @@ TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
          grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/ntlm-proxy-roads.txt", " | ")) {
         ASSERT_GE(row.size(), 2u);
         const std::string& road = row[0];
-        const bool inVariable = row[1] == "http_proxy";
+        const bool inVariable = row[1] != "options";
         const std::string path = row.size() > 2 ? row[2] : "/x";
         const std::string url = originUrl + path;
         const std::string name = road + ", " + row[1] + ", " + path + ": ";
         ClsHttp http;
         if (inVariable) {
-            setenv("http_proxy", variable.c_str(), 1);
+            setenv(row[1].c_str(), variable.c_str(), 1);
             http.options().UseIEProxy = 1;
         } else {
             UseProxy(http.options(), proxy.port, login.c_str(), grvtest::kPeerPassword);
@@ -704,7 +704,7 @@ TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
             const grvtest::RunResult r = grvtest::RunProgram(run);
             curlOk = r.status == 0 && r.out == "200" && curlOk;
         }
-        unsetenv("http_proxy");
+        unsetenv(row[1].c_str());
         curl += name + (curlOk ? "succeeded" : "failed") + "\n";
     }
     grvtest::RunProgram({"curl", "-s", "-m", "5", "--noproxy", "*", "-X", "STOP", proxyUrl});
