@@ -735,6 +735,63 @@ void PartFile::Discard() {
     m_permissions = {};
 }
 
+namespace {
+
+// What a name RemoveMadeFile sets a file aside under ends with, which no
+// part or side file of SQLite's does.
+constexpr const char* kAsideTail = ".aside";
+static_assert(std::char_traits<char>::length(kAsideTail) <= kLongestSideSuffix);
+
+// RemoveMadeFile for the name in the folder open at folder.
+int RemoveMadeIn(int folder, const std::string& name, const struct stat& made) {
+    struct stat st;
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!SameFile(st, made))
+        return kNameTaken;
+    KillPoint(kMadeFileFound);
+    const long longest = ::fpathconf(folder, _PC_NAME_MAX);
+    const std::string prefix = PartPrefix(name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
+    // A name nothing holds, taken in one step: a no-replace rename's
+    // fallback (a link, then an unlink of the name) would leave a moment in
+    // which the unlink could take another file that took the name. No
+    // cleanup takes what it holds: what a kill leaves there may be a file
+    // another moved onto the name a moment before.
+    std::string aside;
+    int attempts = 0;
+    do {
+        if (++attempts > kNameAttempts)
+            return EEXIST;
+        if (!DrawPartName(prefix, aside))
+            return errno;
+        aside += kAsideTail;
+    } while (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT);
+    if (const int error = RenameFileIn(folder, name, aside, true))
+        return error;
+    KillPoint(kMadeFileAside);
+    if (::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(st, made))
+        return ::unlinkat(folder, aside.c_str(), 0) == 0 ? 0 : errno;
+    // Another file took the name between the look and the rename: it goes
+    // back, unless the name is taken again.
+    (void)RenameFileIn(folder, aside, name, false);
+    return kNameTaken;
+}
+
+} // namespace
+
+int RemoveMadeFile(int fd, const std::string& path) {
+    struct stat made;
+    if (fd < 0 || ::fstat(fd, &made) != 0)
+        return EBADF;
+    const Split where = SplitPath(FollowLinks(path.c_str()));
+    const int folder = ::open(where.folder.empty() ? "." : where.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return errno;
+    const int error = RemoveMadeIn(folder, where.name, made);
+    ::close(folder);
+    return error;
+}
+
 bool PartFile::IsPartName(const std::string& target, const std::string& entryName) {
     const Split where = SplitPath(target);
     return MatchesPart(PartPrefix(where.name, LongestName(where.folder)), entryName);

@@ -159,6 +159,13 @@ bool FileWriter::commit(LogBase* log) {
     return closed == 0 || errno == EINTR || fail(errno, log);
 }
 
+bool FileWriter::discardMade() {
+    // A part goes with discard(); an opened file only by this rule.
+    const bool removed = !m_created || !m_regular || m_fd < 0 || platform::RemoveMadeFile(m_fd, m_path) == 0;
+    discard();
+    return removed;
+}
+
 void FileWriter::discard() {
     m_part.Discard();
     if (m_fd < 0)

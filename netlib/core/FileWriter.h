@@ -63,6 +63,9 @@ public:
     bool commit(LogBase* log);
     // Closes leaving the path as it was before open().
     void discard();
+    // The same, and a file this open made goes too, while the path still
+    // leads to it (platform::RemoveMadeFile); false when it was left.
+    bool discardMade();
     int error() const { return m_error; }
 
 private:

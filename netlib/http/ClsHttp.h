@@ -177,6 +177,9 @@ public:
     // not kept waiting for the task to let go of the component. The reason
     // is logged only where the log is free (a queued task's is not yet).
     bool refusedWhileBusy(const char* methodName);
+    // The same for a method called with log: the task's own calls (with
+    // its log) go on.
+    bool callRefused(const char* methodName, const LogBase& log);
     bool startBackgroundTask(const char* methodName);
     // The thread procedure: runs the queued method with the task log.
     static int backgroundThreadProc(ClsHttp* component);

@@ -20,6 +20,10 @@ bool ClsHttp::refusedWhileBusy(const char* methodName) {
     return true;
 }
 
+bool ClsHttp::callRefused(const char* methodName, const LogBase& log) {
+    return &log != &m_taskLog && refusedWhileBusy(methodName);
+}
+
 bool ClsHttp::queueBackgroundTask(BgMethod method, const char* methodName,
                                   const std::function<void(ClsBgTask&)>& push) {
     if (refusedWhileBusy(methodName))

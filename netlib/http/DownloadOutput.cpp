@@ -193,11 +193,10 @@ void DownloadOutput::discard() {
 }
 
 void DownloadOutput::discardFailed(LogBase& log) {
-    const bool made = m_append && !m_existed && m_direct.isOpen() && m_direct.createdFile() && isRegularFile();
-    discard();
-    // The name may be the caller's link: the file made is where it leads.
-    if (made)
-        deleteFileUtf8(platform::FollowLinks(m_path.getString()).c_str(), &log);
+    m_replacement.close();
+    // Only the file this call made, and only while the name leads to it.
+    if (!m_direct.closeRemovingMade())
+        log.logInfo(http_msg::kMadeFileLeft);
 }
 
 void DownloadOutput::keepWhatLanded(LogBase& log) {

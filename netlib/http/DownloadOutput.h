@@ -74,7 +74,8 @@ public:
     // what an append added is cut off.
     void discard();
     // The same after a failed call: an append or a resume that made the
-    // file takes it away again, so a name that held none holds none.
+    // file takes it away again, so a name that held none holds none; only
+    // that file, while the name leads to it (platform::RemoveMadeFile).
     void discardFailed(LogBase& log);
     // After a transfer broke: an append keeps what came.
     void keepWhatLanded(LogBase& log);

@@ -199,8 +199,14 @@ bool HttpClient::httpConnect(HttpControl& options, const char* host, int port, b
         log.logInfo(http_conn::kMsgOtherRoute);
         dropSocket();
     }
+    // A tunnel reaches the one origin it was opened to.
+    if (m_tunnelHost.getSize() != 0 && (!m_tunnelHost.equalsNoCaseSb(m_host) || m_tunnelPort != m_port || tls)) {
+        log.logInfo(http_conn::kMsgOtherRoute);
+        dropSocket();
+    }
     if (!isConnected(tls)) {
         TessikSocket& sock = m_conn.socket();
+        m_tunnelHost.clear();
         if (!tls) {
             dropSocket();
             sock.setConnectTimeoutSec(options.ConnectTimeoutSec);

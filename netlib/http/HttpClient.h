@@ -208,6 +208,25 @@ public:
     // host:port through the options' proxy, on this connection, which then
     // carries the request again; false unless the proxy answered 200.
     bool answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log);
+    // Whether the request written next goes to an HTTP proxy itself: in
+    // absolute form, with the proxy's Basic credentials. Direct, over TLS,
+    // or into the plain tunnel a proxy that asked NTLM opened on this
+    // connection, it goes to the origin and carries nothing of the proxy's.
+    // Every writer of a request asks this, never the scheme alone.
+    bool writesToProxy(bool tls) const;
+    // The absolute form's "http://host[:port]" for such a request (none
+    // with ProxyPartialUrl); empty when it goes to the origin. Every writer
+    // calls it for the request it writes, which it notes for the answer.
+    void absoluteFormPrefix(HttpControl& options, bool tls, const StringBuffer& host, int port, StringBuffer& out);
+    // Whether the answer is the proxy's 407 offering NTLM: only one to a
+    // request written to the proxy itself is; inside a tunnel it is the
+    // origin's.
+    bool proxyAskedNtlm(const HttpResult& result) const;
+    // answerProxyNtlm for the host and port url names.
+    bool answerProxyNtlmFor(const char* url, HttpControl& options, ProgressMonitor* pm, LogBase& log);
+    // The proxy's Basic credentials for such a request; false when none go.
+    bool requestProxyCredentials(HttpControl& options, bool tls, bool ansi, StringBuffer& value, LogBase& log,
+                                 ProgressMonitor* pm);
     // The NTLM handshake on a CONNECT; response gets the answer to the
     // second CONNECT. A null socket is the connection's own.
     bool proxyConnectNtlm(const char* proxyHost, int proxyPort, const char* host, int port, const char* domain,
@@ -306,10 +325,15 @@ public:
     void appendExtraHeaderFields(HttpControl& options, StringBuffer& out, bool& hasContentType, LogBase& log);
 
     // Basic lines for the server (UTF-8), when the options hold both halves
-    // of the credentials, and for the proxy (ANSI), when it has credentials.
+    // of the credentials, and for the proxy (ANSI) on its CONNECT, when it
+    // has credentials.
     void addBasicAuthHeader(HttpControl& options, StringBuffer& header, LogBase& log, ProgressMonitor* pm);
     void addProxyBasicAuthHeader(HttpControl& options, ProxySetting& proxy, StringBuffer& header, LogBase& log,
                                  ProgressMonitor* pm);
+    // The proxy's Basic line (ANSI) of a request that goes to the proxy
+    // itself (writesToProxy).
+    void addRequestProxyAuthHeader(HttpControl& options, bool tls, StringBuffer& header, LogBase& log,
+                                   ProgressMonitor* pm);
     // "Basic ..." for the proxy when it has credentials and the options ask
     // for Basic; ANSI or UTF-8 bytes.
     bool proxyBasicCredentials(HttpControl& options, ProxySetting& proxy, bool ansi, StringBuffer& value, LogBase& log,
@@ -523,6 +547,12 @@ private:
     bool m_proxyTls = false;
     StringBuffer m_proxyRoute;
     LoggedSocket2 m_conn;
+    // The plain connection is a CONNECT tunnel to this host and port (a
+    // proxy asked NTLM of a plain request); empty when it is not.
+    StringBuffer m_tunnelHost;
+    std::uint32_t m_tunnelPort = 0;
+    // The last request written went to the proxy itself (writesToProxy).
+    bool m_wroteToProxy = false;
     std::uint32_t m_sendBufferSize;
     StringBuffer m_packageName;
     StringBuffer m_exchangeMethod;

@@ -86,14 +86,6 @@ HttpClient* HttpConnPool::pickClient(const StringBuffer& wantHost, std::uint32_t
 
 namespace {
 
-// Any of its Proxy-Authenticate fields may offer NTLM (apache names
-// Negotiate first).
-bool offersProxyNtlm(const HttpResult& result) {
-    StringBuffer offer;
-    return result.responseHeader.getStatusCode() == http_status::kProxyAuthRequired &&
-           result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
-}
-
 // The road a call reads on, for the length of the call.
 class RoadScope {
 public:
@@ -105,13 +97,6 @@ public:
 private:
     HttpClient& m_client;
 };
-
-// The host and port a quick driver's URL names.
-void urlHostPort(const char* url, StringBuffer& host, int& port) {
-    StringBuffer login, password, path, query, fragment;
-    port = http_pool::kDefaultPort;
-    TessikUrl::crackUrl(url, host, port, login, password, path, query, fragment);
-}
 
 } // namespace
 
@@ -169,7 +154,7 @@ bool HttpConnPool::synchronousRequest(HttpControl& options, const char* domain, 
         ok = run();
         const std::uint32_t status = result.responseHeader.getStatusCode();
         if (ok && status == http_status::kProxyAuthRequired && !proxyNtlmTried) {
-            if (!offersProxyNtlm(result))
+            if (!client->proxyAskedNtlm(result))
                 break;
             if (!client->answerProxyNtlm(options, domain, port, pm, log))
                 return false;
@@ -321,12 +306,9 @@ bool HttpConnPool::quickRequest(const char* url, HttpControl& options, DataBuffe
     out.clear();
     OutputDataBuffer sink(&out);
     const bool ok = quickGetToOutputOnExisting(*client, target.getString(), options, sink, result, log, pm, verbose);
-    if (!ok || !offersProxyNtlm(result))
+    if (!ok || !client->proxyAskedNtlm(result))
         return ok;
-    StringBuffer host;
-    int port = http_pool::kDefaultPort;
-    urlHostPort(target.getString(), host, port);
-    if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
+    if (!client->answerProxyNtlmFor(target.getString(), options, pm, log))
         return false;
     log.logInfo("Retrying after proxy authentication...");
     sink.resetOutput(log);
@@ -390,12 +372,9 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
             LogContext ctx(log, resume ? "QuickGetToOutput_ResumeDownload" : "QuickGetToOutput_Download");
             ok = client->quickGetToOutput(target.getString(), options, file, result, log, pm, verbose);
         }
-        if (!ok || proxyTried || !offersProxyNtlm(result))
+        if (!ok || proxyTried || !client->proxyAskedNtlm(result))
             break;
-        StringBuffer host;
-        int port = http_pool::kDefaultPort;
-        urlHostPort(target.getString(), host, port);
-        ok = client->answerProxyNtlm(options, host.getString(), port, pm, log);
+        ok = client->answerProxyNtlmFor(target.getString(), options, pm, log);
         if (!ok)
             break;
         log.logInfo(resume ? "Retrying resume download after proxy authentication..."
@@ -517,7 +496,7 @@ bool HttpConnPool::postMime(const char* url, HttpControl& options, const StringB
         return false;
     bool ok = client->postMimeAttempts(options, host.getString(), port, tls, target.getString(), mimeText, result, body,
                                        log, pm, logDetails);
-    if (ok && offersProxyNtlm(result)) {
+    if (ok && client->proxyAskedNtlm(result)) {
         if (!client->answerProxyNtlm(options, host.getString(), port, pm, log))
             return false;
         log.logInfo("Retrying POST MIME after proxy authentication...");

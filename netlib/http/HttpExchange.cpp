@@ -128,6 +128,8 @@ void HttpClient::closeNumbered(const char* message, LogBase& log) {
 
 void HttpClient::dropSocket() {
     m_conn.closeSocket();
+    m_tunnelHost.clear();
+    m_tunnelPort = 0;
     m_pending.clear();
     m_pendingScanned = 0;
 }
@@ -365,7 +367,7 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
         }
     } proxyField{request};
     StringBuffer proxyCredentials;
-    if (!tls && proxyBasicCredentials(options, proxy, false, proxyCredentials, log, pm)) {
+    if (requestProxyCredentials(options, tls, false, proxyCredentials, log, pm)) {
         request.setHeader("Proxy-Authorization", proxyCredentials.getString());
         proxyField.added = true;
     }
@@ -377,20 +379,11 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     // The absolute form is for a plain request to the proxy itself; inside
     // a CONNECT tunnel the request goes to the origin, in origin form.
     StringBuffer prefix;
-    if (!proxy.none() && !tls) {
-        prefix.append("http://");
-        appendHostField(m_host, prefix);
-        if (m_port != kPlainPort) {
-            prefix.appendChar(':');
-            prefix.appendUint32(m_port);
-        }
-    }
+    absoluteFormPrefix(options, tls, m_host, static_cast<int>(m_port), prefix);
     StringBuffer token;
     const bool ntlm = options.NTLMAuth != 0;
     if (options.NTLMAuth || options.NegotiateAuth) {
-        m_ntlmText2.clear();
-        if (!options.ProxyPartialUrl)
-            m_ntlmText2.setSb(prefix);
+        m_ntlmText2.setSb(prefix);
         if (!(ntlm ? ntlmRequest(options, tls, request, log, pm, token, logDetails)
                    : negotiateRequest(options, tls, request, log, pm, token, logDetails)))
             return false;
@@ -425,7 +418,7 @@ bool HttpClient::sendRequestObject(HttpControl& options, bool tls, HttpRequest& 
     }
 
     result.requestHeaderText.clear();
-    const bool usePrefix = prefix.getSize() != 0 && !options.ProxyPartialUrl;
+    const bool usePrefix = prefix.getSize() != 0;
     if (request.isMultipartFormData()) {
         result.connectionFailed = 0;
         m_sendBufferSize = options.SendBufferSize;

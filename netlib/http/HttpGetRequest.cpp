@@ -189,6 +189,18 @@ bool HttpClient::proxyBasicCredentials(HttpControl& options, ProxySetting& proxy
     return true;
 }
 
+bool HttpClient::requestProxyCredentials(HttpControl& options, bool tls, bool ansi, StringBuffer& value, LogBase& log,
+                                         ProgressMonitor* pm) {
+    return writesToProxy(tls) && proxyBasicCredentials(options, *m_proxy, ansi, value, log, pm);
+}
+
+void HttpClient::addRequestProxyAuthHeader(HttpControl& options, bool tls, StringBuffer& header, LogBase& log,
+                                           ProgressMonitor* pm) {
+    StringBuffer value;
+    if (requestProxyCredentials(options, tls, true, value, log, pm))
+        line(header, "Proxy-Authorization: ", value.getString());
+}
+
 void HttpClient::addProxyBasicAuthHeader(HttpControl& options, ProxySetting& proxy, StringBuffer& header, LogBase& log,
                                          ProgressMonitor* pm) {
     StringBuffer value;
@@ -201,18 +213,10 @@ void HttpClient::buildRequestLine(const GetTarget& target, HttpControl& options,
     const bool tls = StringBuffer(target.url).beginsWithNoCase("https:");
     // An unreadable setting sends nothing: the connect refuses it.
     decideProxy(options, target.host, target.port, tls, quiet);
-    ProxySetting& proxy = *m_proxy;
     StringBuffer written;
     // Absolute form to a proxy, from the host read (no user information, no
     // zone); origin form inside a CONNECT tunnel.
-    if (!proxy.none() && !options.ProxyPartialUrl && !tls) {
-        written.append("http://");
-        HttpClient::appendHostField(StringBuffer(target.host), written);
-        if (target.port != kPlainPort) {
-            written.appendChar(':');
-            written.appendInt(target.port);
-        }
-    }
+    absoluteFormPrefix(options, tls, StringBuffer(target.host), target.port, written);
     written.append(target.path);
     if (target.query != nullptr && *target.query != '\0') {
         written.appendChar('?');
@@ -257,8 +261,7 @@ void HttpClient::appendCredentialLines(const GetTarget& target, HttpControl& opt
     // and the origin is no place for the proxy's credentials.
     LogNull quiet;
     decideProxy(options, target.host, target.port, tls, quiet);
-    if (!tls)
-        addProxyBasicAuthHeader(options, *m_proxy, out, log, pm);
+    addRequestProxyAuthHeader(options, tls, out, log, pm);
 }
 
 bool HttpClient::BuildGetRequest(const GetTarget& target, HttpControl& options, const char* extraHeaderText,

@@ -91,17 +91,10 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
 
     if (!decideProxy(options, host.getString(), port, tls, log))
         return false;
-    ProxySetting& proxy = *m_proxy;
-    StringBuffer head("POST ");
+    StringBuffer head;
     // Absolute form to a proxy; origin form inside a CONNECT tunnel.
-    if (!proxy.none() && !options.ProxyPartialUrl && !tls) {
-        head.append("http://");
-        appendHostField(host, head);
-        if (port != kPlainPort) {
-            head.appendChar(':');
-            head.appendInt(port);
-        }
-    }
+    absoluteFormPrefix(options, tls, host, port, head);
+    head.prepend("POST ");
     head.appendSb(path);
     head.append(" HTTP/1.1\r\n");
     StringBuffer startLine(head);
@@ -112,8 +105,7 @@ bool HttpClient::sendMimePost(HttpControl& options, bool tls, const char* url, c
         head.append("\r\n");
     }
     // A tunnel's CONNECT carried the proxy's credentials; the origin gets none.
-    if (!tls)
-        addProxyBasicAuthHeader(options, proxy, head, log, pm);
+    addRequestProxyAuthHeader(options, tls, head, log, pm);
     head.appendSb(cookieLines);
     // A MIME text seldom names the host, which HTTP/1.1 requires; when it
     // does, its Host is the one.

@@ -8,8 +8,10 @@
 #include "netlib/core/WinUtil.h"
 #include "netlib/http/HttpBodyFraming.h"
 #include "netlib/http/HttpClient.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpResponseHeader.h"
+#include "netlib/http/TessikUrl.h"
 #include "netlib/pki/ClsNtlm.h"
 #include "netlib/streams/Output.h"
 #include "netlib/transport/SChannelTessik.h"
@@ -202,6 +204,8 @@ bool HttpClient::proxySslConnect(ProxySetting& proxy, const char* host, int port
 
 bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int port, ProgressMonitor* pm, LogBase& log) {
     ProxySetting& proxy = *m_proxy;
+    // The handshake goes on a new connection to the proxy.
+    m_tunnelHost.clear();
     XString user;
     XString domain;
     splitLoginText(proxy.login.getUtf8(), user, domain);
@@ -209,10 +213,48 @@ bool HttpClient::answerProxyNtlm(HttpControl& options, const char* host, int por
     if (!proxyConnectNtlm(proxy.host.getString(), static_cast<int>(proxy.port), host, port, domain.getUtf8(),
                           user.getUtf8(), proxy.password.getUtf8(), nullptr, answer, options, pm, log))
         return false;
-    if (connectAccepted(answer, log))
-        return true;
-    dropSocket();
-    return false;
+    if (!connectAccepted(answer, log)) {
+        dropSocket();
+        return false;
+    }
+    // What goes on this connection from now on reaches the origin.
+    normalizeHost(host, m_tunnelHost);
+    m_tunnelPort = static_cast<std::uint32_t>(port);
+    return true;
+}
+
+bool HttpClient::answerProxyNtlmFor(const char* url, HttpControl& options, ProgressMonitor* pm, LogBase& log) {
+    StringBuffer host, login, password, path, query, fragment;
+    int port = static_cast<int>(http_conn::kDefaultPort);
+    if (!TessikUrl::crackUrl(url, host, port, login, password, path, query, fragment))
+        return false;
+    return answerProxyNtlm(options, host.getString(), port, pm, log);
+}
+
+bool HttpClient::proxyAskedNtlm(const HttpResult& result) const {
+    // Any of its Proxy-Authenticate fields may offer NTLM (apache names
+    // Negotiate first).
+    StringBuffer offer;
+    return m_wroteToProxy && result.responseHeader.getStatusCode() == http_status::kProxyAuthRequired &&
+           result.responseHeader.getFieldMatching("Proxy-Authenticate", "*NTLM*", offer);
+}
+
+bool HttpClient::writesToProxy(bool tls) const {
+    return !tls && !m_proxy->none() && m_tunnelHost.getSize() == 0;
+}
+
+void HttpClient::absoluteFormPrefix(HttpControl& options, bool tls, const StringBuffer& host, int port,
+                                    StringBuffer& out) {
+    out.clear();
+    m_wroteToProxy = writesToProxy(tls);
+    if (!m_wroteToProxy || options.ProxyPartialUrl)
+        return;
+    out.append("http://");
+    appendHostField(host, out);
+    if (port != static_cast<int>(http_conn::kDefaultPort)) {
+        out.appendChar(':');
+        out.appendInt(port);
+    }
 }
 
 bool HttpClient::proxyConnectNtlm(const char* proxyHost, int proxyPort, const char* host, int port, const char* domain,

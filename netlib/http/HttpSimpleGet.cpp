@@ -248,6 +248,14 @@ bool HttpClient::simpleHttpRequest(const char* url, int depth, bool ownConnectio
     const std::uint32_t status = result.responseHeader.getStatusCode();
     log.logDataLong("StatusCode", static_cast<int>(status));
     log.logData("StatusText", result.responseHeader.getStatusText().getString());
+    // A proxy that asks NTLM of a plain request asks it of each host a
+    // redirect leads to (the first request's is answered by its caller):
+    // the hop goes again, through a tunnel to its host.
+    if (depth > 0 && proxyAskedNtlm(result)) {
+        if (!answerProxyNtlmFor(url, options, pm, log) || !rewindOutput(out, bodyStart, log))
+            return false;
+        return simpleHttpRequest(url, depth, true, false, options, extraHeaders, out, result, log, pm, verbose);
+    }
 
     // A redirect this road follows is read and dropped; any other answer
     // is the caller's, and a body in memory has its codings undone now (a

@@ -184,10 +184,8 @@ bool OutputDataBuffer::rerouteToFile(LogBase& log) {
         ok = file->seekTo(m_idx, log);
     if (!ok) {
         log.logError(stream_msg::kRerouteFailed);
-        const bool ours = file->createdFile() && file->isRegularFile();
+        file->closeRemovingMade();
         delete file;
-        if (ours)
-            deleteFileUtf8(m_reroutePath.c_str(), nullptr);
         m_rerouteFailed = true;
         m_halted = true;
         return false;

@@ -75,8 +75,9 @@ void buildSocks4Request(int port, std::uint32_t address, const char* userId, Dat
 void buildSocks5Greeting(bool withCredentials, DataBuffer& out);
 // False (nothing built) when either is longer than kSocks5MaxField.
 bool buildSocks5PasswordRequest(const StringBuffer& user, const StringBuffer& password, DataBuffer& out);
-// The target as an IPv4 address when `address` is given, else as a name;
-// false when the name is longer than kSocks5MaxField.
+// The target as an IPv4 address when `address` is given, as an IPv6
+// address when the name is an IPv6 literal (no zone, no brackets), else as
+// a name; false when the name is longer than kSocks5MaxField.
 bool buildSocks5ConnectRequest(const char* name, const std::uint32_t* address, int port, DataBuffer& out);
 
 } // namespace tessik

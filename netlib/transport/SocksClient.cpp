@@ -1,4 +1,6 @@
 // SOCKS settings, messages, and the SOCKS 4 and 5 connects of TessikSocket.
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -112,9 +114,14 @@ bool buildSocks5ConnectRequest(const char* name, const std::uint32_t* address, i
     out.appendChar(kSocks5Version);
     out.appendChar(kSocksConnect);
     out.appendChar(0);
+    unsigned char ipv6[kIpv6Bytes];
     if (address != nullptr) {
         out.appendChar(kSocks5AddressIpv4);
         out.append(address, kIpv4Bytes);
+    } else if (::inet_pton(AF_INET6, name, ipv6) == 1) {
+        // An IPv6 literal is an address to the proxy, never a name to look up.
+        out.appendChar(kSocks5AddressIpv6);
+        out.append(ipv6, kIpv6Bytes);
     } else {
         out.appendChar(kSocks5AddressName);
         out.appendChar(static_cast<unsigned char>(nameSize));

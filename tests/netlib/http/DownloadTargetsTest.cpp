@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -342,6 +343,8 @@ constexpr const char* kBucketFollowed = "bucket-followed ";
 constexpr const char* kAsked = "asked=";
 constexpr const char* kLimit = "limit=";
 constexpr const char* kFifo = "fifo";
+// The "file before" of the rows where the owner acts on the name meanwhile.
+constexpr const char* kOwnerActs = "owner-";
 
 // Keeps an answer in the disk cache or the bucket cache as the library kept
 // it before bodies were kept unpacked: its head whole, its body as it came.
@@ -651,13 +654,15 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 474u);
+    ASSERT_EQ(rows.size(), 488u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
     ASSERT_TRUE(grvtest::WriteFile(upload, kS3Upload));
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 6u);
+        if (row[2].starts_with(kOwnerActs))
+            continue;
         // "asked=CODINGS " first: the caller sends its own Accept-Encoding,
         // and so does curl, without --compressed.
         std::string asked, answerText = row[3];
@@ -795,6 +800,156 @@ TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
             << r.err;
         peers.Stop(port);
     }
+}
+
+// The owner acts once the call has made the file at args[4] (or, through
+// the owner's link there, the file args[2] it leads to): args[1] says how
+// ("owner-moves-onto": the file args[3] is moved onto the name;
+// "owner-moves-onto-at-removal": nothing here, see MoveOwnersFileOnto; else
+// the link is pointed at that file). Then the answer args[0] (hex) is sent
+// whole, its last byte only after the owner acted.
+constexpr const char* kScriptOwnerActs = R"PY(
+s = listen()
+c, a = s.accept()
+recv_head(c)
+answer = bytes.fromhex(args[0])
+c.sendall(answer[:-1])
+for _ in range(1000):
+    if os.path.exists(args[2]):
+        break
+    time.sleep(0.01)
+if args[1] == 'owner-moves-onto-at-removal':
+    pass
+elif args[1] == 'owner-moves-onto':
+    os.rename(args[3], args[4])
+else:
+    os.unlink(args[4])
+    os.symlink(args[3], args[4])
+c.sendall(answer[-1:])
+c.close()
+)PY";
+
+// The owner's file and the name it is moved onto when a call is about to
+// take away the file it made there.
+std::string g_ownersFile, g_ownersName;
+void MoveOwnersFileOnto(const char* step) {
+    if (std::strcmp(step, platform::kMadeFileFound) == 0)
+        ::rename(g_ownersFile.c_str(), g_ownersName.c_str());
+}
+// The same, and the call is killed once it has set the name's file aside.
+void MoveOwnersFileOntoThenDie(const char* step) {
+    MoveOwnersFileOnto(step);
+    if (std::strcmp(step, platform::kMadeFileAside) == 0)
+        ::_exit(0);
+}
+
+// Whether a file in folder holds text.
+bool FolderHolds(const std::string& folder, const std::string& text) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.is_regular_file() && grvtest::ReadFile(entry.path().string()) == text)
+            return true;
+    }
+    return false;
+}
+
+// A failed append or resume onto a name that held no file removes only the
+// file it made, and only while the name leads to it: the owner's file moved
+// onto the name, or the file the owner's link there was pointed at while
+// the call ran, stays, as it does under curl (the outcome table's "owner-"
+// rows).
+TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
+    constexpr const char* kOwnerText = "kept";
+    std::size_t count = 0;
+    grvtest::TempDir dir;
+    for (const std::vector<std::string>& row :
+         grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ")) {
+        if (!row[2].starts_with(kOwnerActs))
+            continue;
+        ++count;
+        const bool background = row[0].ends_with("-background");
+        const bool resume = row[0].starts_with("resume");
+        const bool link = row[2] == "owner-repoints-link";
+        const bool killed = row[2] == "owner-moves-onto-killed-aside";
+        const bool atRemoval = row[2] == "owner-moves-onto-at-removal" || killed;
+        std::string hex;
+        for (const unsigned char c : Answer(row[3]))
+            hex += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 0xf]);
+        for (const bool curl : {false, true}) {
+            SCOPED_TRACE(row[0] + " " + row[2] + (curl ? " (curl)" : ""));
+            const std::string folder = dir.File("case" + std::to_string(count) + (curl ? "c" : "o"));
+            std::filesystem::create_directory(folder);
+            const std::string name = folder + "/t", owner = folder + "/owner", made = folder + "/t.target";
+            ASSERT_TRUE(grvtest::WriteFile(owner, kOwnerText));
+            if (link)
+                std::filesystem::create_symlink("t.target", name);
+            grvtest::ScriptPeer server(kScriptOwnerActs, {hex,
+                                                          curl && atRemoval ? "owner-moves-onto"
+                                                          : atRemoval       ? "owner-moves-onto-at-removal"
+                                                                            : row[2],
+                                                          link ? made : name, owner, name});
+            g_ownersFile = owner;
+            g_ownersName = name;
+            platform::SetKillHook(atRemoval && !curl ? MoveOwnersFileOnto : nullptr);
+            const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/page";
+            std::string verdict;
+            if (killed && !curl) {
+                // Killed while it held the owner's file aside: what it left
+                // is judged once a later write's cleanup ran beside the name.
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    platform::SetKillHook(MoveOwnersFileOntoThenDie);
+                    ClsHttp fresh;
+                    fresh.options().UseIEProxy = 0;
+                    XString u, path;
+                    X(u, url);
+                    X(path, name);
+                    (void)(resume ? fresh.ResumeDownload(u, path, false, nullptr, fresh.getLog())
+                                  : fresh.DownloadAppend(u, path, false, nullptr, fresh.getLog()));
+                    ::_exit(1);
+                }
+                int status = 0;
+                ASSERT_GT(child, 0);
+                ASSERT_EQ(::waitpid(child, &status, 0), child);
+                platform::PartFile::RemoveLeftovers(name);
+                verdict = std::string(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "killed " : "not killed ") +
+                          (FolderHolds(folder, kOwnerText) ? "kept" : "lost");
+            } else if (!curl) {
+                ClsHttp fresh;
+                fresh.options().UseIEProxy = 0;
+                fresh.options().FollowRedirects = 0;
+                XString u, path;
+                X(u, url);
+                X(path, name);
+                bool ok = false;
+                if (background) {
+                    ok = fresh.queueBackgroundTask(resume ? BgMethod::ResumeDownload : BgMethod::DownloadAppend,
+                                                   resume ? "ResumeDownload" : "DownloadAppend",
+                                                   [&](ClsBgTask& t) {
+                                                       t.pushStringArg(u);
+                                                       t.pushStringArg(path);
+                                                   }) &&
+                         fresh.waitForBackgroundTask(kTaskLimitMs) && fresh.backgroundTaskResult();
+                } else {
+                    ok = resume ? fresh.ResumeDownload(u, path, false, nullptr, fresh.getLog())
+                                : fresh.DownloadAppend(u, path, false, nullptr, fresh.getLog());
+                }
+                verdict = ok ? "true " : "false ";
+            } else {
+                // An append is the shell's >>, opened before curl runs.
+                const grvtest::RunResult r =
+                    resume
+                        ? grvtest::RunProgram({"curl", "-sf", "--compressed", "-C", "-", "-o", name, url})
+                        : grvtest::RunProgram({"sh", "-c", "exec curl -sf --compressed \"$1\" >> \"$0\"", name, url});
+                verdict = std::to_string(r.status) + " ";
+            }
+            platform::SetKillHook(nullptr);
+            server.Finish();
+            if (!killed || curl)
+                verdict += (std::filesystem::is_symlink(name) ? "link->" : "") + Holding(name);
+            EXPECT_EQ(verdict, row[curl ? 5 : 4]);
+        }
+    }
+    EXPECT_EQ(count, 14u);
 }
 
 // ---------------------------------------------------------------- every writer of a named file

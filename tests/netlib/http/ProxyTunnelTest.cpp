@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "netlib/http/ClsHttp.h"
 #include "netlib/http/HttpClient.h"
 #include "netlib/http/HttpConnPool.h"
+#include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpControl.h"
 #include "netlib/http/HttpRequest.h"
 #include "netlib/http/HttpResponseHeader.h"
@@ -192,7 +196,25 @@ namespace {
 // the tunnel behind it), and piping bytes both ways to the target a CONNECT
 // head names until a side closes.
 constexpr const char* kProxyHelpers = R"PY(
-import base64, re, select, struct
+import base64, re, select, struct, threading
+def each_request(c):
+    while True:
+        head = recv_head(c, 1)
+        if not head:
+            return
+        lines = head.split(b'\r\n\r\n')[0].split(b'\r\n')
+        method, target = lines[0].split(b' ')[:2]
+        length = [int(l.split(b':')[1]) for l in lines[1:] if l.lower().startswith(b'content-length:')]
+        yield head, lines, method, target, recv_exact(c, length[0]) if length else b''
+def serve_all(s, stop, handle):
+    s.settimeout(0.2)
+    while not stop.is_set():
+        try:
+            c, a = s.accept()
+        except socket.timeout:
+            continue
+        c.settimeout(20)
+        threading.Thread(target=handle, args=(c,), daemon=True).start()
 def relay(c, head):
     host, port = head.split(b' ')[1].decode().rsplit(':', 1)
     t = socket.create_connection((host, int(port)))
@@ -291,13 +313,12 @@ TEST_F(ProxyTunnel, ScriptedProxyAnswersDecideTheTunnel) {
     }
 }
 
-// apache2 as a forward proxy that wants NTLM (mod_auth_gssapi with
-// gss-ntlmssp, bound to the connection): for https the handshake runs on
-// the CONNECT itself, after which the tunnel carries TLS to nginx; a plain
-// request answered 407 gets the handshake on a CONNECT of its connection and
-// goes out again through it, on the GET road, the request road and a
-// download.
-TEST_F(ProxyTunnel, ApacheAsksForNtlmOnTheConnect) {
+namespace {
+
+// apache2 as a forward proxy that asks NTLM of every request (mod_auth_gssapi
+// with gss-ntlmssp, bound to the connection), letting CONNECT through to
+// the ports listed.
+grvtest::ApacheOptions NtlmProxy(const std::string& connectPorts) {
     const std::string modules = "/usr/lib/apache2/modules/";
     grvtest::ApacheOptions o;
     // The acceptor takes the NTLMv1 and NTLM2 session responses the own
@@ -308,7 +329,7 @@ TEST_F(ProxyTunnel, ApacheAsksForNtlmOnTheConnect) {
         "LoadModule proxy_connect_module " + modules + "mod_proxy_connect.so",
         "LoadModule proxy_http_module " + modules + "mod_proxy_http.so",
         "ProxyRequests On",
-        "AllowCONNECT " + std::to_string(nginx.tlsPort) + " " + std::to_string(nginx.httpPort),
+        "AllowCONNECT " + connectPorts,
         "<Proxy \"*\">",
         "  AuthType GSSAPI",
         "  AuthName \"Gorvane proxy\"",
@@ -317,7 +338,20 @@ TEST_F(ProxyTunnel, ApacheAsksForNtlmOnTheConnect) {
         "  Require valid-user",
         "</Proxy>",
     };
-    const grvtest::ApachePeer apache = peers.StartApache(o);
+    return o;
+}
+
+} // namespace
+
+// apache2 as a forward proxy that wants NTLM (mod_auth_gssapi with
+// gss-ntlmssp, bound to the connection): for https the handshake runs on
+// the CONNECT itself, after which the tunnel carries TLS to nginx; a plain
+// request answered 407 gets the handshake on a CONNECT of its connection and
+// goes out again through it, on the GET road, the request road and a
+// download.
+TEST_F(ProxyTunnel, ApacheAsksForNtlmOnTheConnect) {
+    const grvtest::ApachePeer apache =
+        peers.StartApache(NtlmProxy(std::to_string(nginx.tlsPort) + " " + std::to_string(nginx.httpPort)));
     enum class Road { kGet, kRequest, kDownload };
     struct Case {
         const char* name;
@@ -374,6 +408,12 @@ TEST_F(ProxyTunnel, ApacheAsksForNtlmOnTheConnect) {
 
 namespace {
 
+// A CHALLENGE message (hex) the scripted NTLM proxies send.
+constexpr const char* kNtlmChallenge =
+    "4e544c4d53535000020000000c000c003800000033828ae20123456789abcdef0000000000000000240024004400000006007017000000"
+    "0f"
+    "53006500720076006500720002000c0044006f006d00610069006e0001000c0053006500720076006500720000000000";
+
 // An NTLM proxy of two connections: the first CONNECT gets a 407 offering
 // NTLM; on the second, the NEGOTIATE message gets the CHALLENGE of args[0]
 // (hex) in a 407 that offers Basic too and carries a body, and the
@@ -413,11 +453,7 @@ print('type1', struct.unpack('<I', token(negotiate)[8:12])[0], 'type3', struct.u
 // line alone, the body of the 407 is read before the last leg, and that leg
 // goes out on the connection the challenge came on.
 TEST_F(ProxyTunnel, ScriptedNtlmProxyGetsTheHandshakeOnOneConnection) {
-    const std::string challenge =
-        "4e544c4d53535000020000000c000c003800000033828ae20123456789abcdef0000000000000000240024004400000006007017000000"
-        "0f"
-        "53006500720076006500720002000c0044006f006d00610069006e0001000c0053006500720076006500720000000000";
-    grvtest::ScriptPeer proxy(std::string(kProxyHelpers) + kScriptNtlmProxy, {challenge});
+    grvtest::ScriptPeer proxy(std::string(kProxyHelpers) + kScriptNtlmProxy, {kNtlmChallenge});
     HttpControl options;
     options.ReadTimeoutSec = 5;
     UseProxy(options, proxy.port, "GRVTEST/grvuser", grvtest::kPeerPassword);
@@ -468,4 +504,226 @@ TEST_F(ProxyTunnel, ProxyCredentialsStayOutOfTheTunnel) {
             EXPECT_EQ(str(body), "[]\n");
         }
     }
+}
+
+namespace {
+
+// A proxy that asks NTLM of every connection, as curl --proxy-ntlm expects
+// of one: the NEGOTIATE message gets the CHALLENGE of args[0] (hex) in a
+// 407, and an AUTHENTICATE message naming GRVTEST\grvuser lets the
+// connection through: a CONNECT to a tunnel, a plain request to its origin,
+// sent on in origin form without the fields meant for the proxy. Serves
+// connections, each on a thread, until a request with the method STOP.
+constexpr const char* kScriptNtlmPlainProxy = R"PY(
+from urllib.parse import urlsplit
+def token(value):
+    return base64.b64decode(value.split(b' ', 1)[1])
+def names(m):
+    enc = 'utf-16-le' if struct.unpack('<I', m[60:64])[0] & 1 else 'cp437'
+    def field(at):
+        n, _, off = struct.unpack('<HHI', m[at:at + 8])
+        return m[off:off + n].decode(enc)
+    return field(28), field(36)
+def answer(c, status, more=b''):
+    c.sendall(b'HTTP/1.1 ' + status + b'\r\n' + more + b'Content-Length: 0\r\n\r\n')
+def serve(c):
+    authed = False
+    for head, lines, method, target, body in each_request(c):
+        fields = [l for l in lines[1:] if not l.lower().startswith((b'proxy-authorization:', b'proxy-connection:'))]
+        offer = [l.split(b':', 1)[1].strip() for l in lines[1:] if l.lower().startswith(b'proxy-authorization:')]
+        if method == b'STOP':
+            return True
+        if offer and offer[0].startswith(b'NTLM '):
+            m = token(offer[0])
+            kind = struct.unpack('<I', m[8:12])[0]
+            if kind == 1:
+                answer(c, b'407 Auth', b'Proxy-Authenticate: NTLM ' + base64.b64encode(bytes.fromhex(args[0])) + b'\r\n')
+                continue
+            authed = kind == 3 and names(m) == ('GRVTEST', 'grvuser')
+        if not authed:
+            answer(c, b'407 Auth', b'Proxy-Authenticate: NTLM\r\n')
+            continue
+        if method == b'CONNECT':
+            answer(c, b'200 Tunnel')
+            relay(c, head)
+            return
+        url = urlsplit(target.decode())
+        t = socket.create_connection((url.hostname, url.port or 80))
+        path = (url.path or '/') + ('?' + url.query if url.query else '')
+        t.sendall(method + b' ' + path.encode() + b' HTTP/1.1\r\n' + b'\r\n'.join(fields) + b'\r\n\r\n' + body)
+        reply = recv_head(t)
+        n = [int(l.split(b':')[1]) for l in reply.split(b'\r\n') if l.lower().startswith(b'content-length:')]
+        reply += recv_exact(t, n[0] + reply.index(b'\r\n\r\n') + 4 - len(reply)) if n else b''
+        t.close()
+        c.sendall(reply)
+stop = threading.Event()
+def run(c):
+    if serve(c):
+        stop.set()
+    c.close()
+serve_all(listen(), stop, run)
+)PY";
+
+// An origin that prints each request it receives: its line (without the
+// version), its body, and whether it bore proxy credentials; "MARK" lines
+// between them are the test's own. /r redirects to localhost on its port,
+// /s from there back to 127.0.0.1; /p answers 407 offering NTLM as a proxy
+// would; anything else 200. Serves until a request with the method STOP.
+constexpr const char* kScriptPrintingOrigin = R"PY(
+stop = threading.Event()
+def serve(c):
+    for head, lines, method, target, body in each_request(c):
+        bore = [l for l in lines[1:] if l.lower().startswith(b'proxy-authorization:')]
+        print(method.decode(), target.decode(), '[' + body.decode() + ']', 'with proxy credentials' if bore else '', flush=True)
+        if method == b'STOP':
+            stop.set()
+            return
+        port = s.getsockname()[1]
+        if target.endswith(b'/r'):
+            c.sendall(b'HTTP/1.1 302 Found\r\nLocation: http://localhost:%d/s\r\nContent-Length: 0\r\n\r\n' % port)
+        elif target.endswith(b'/s'):
+            c.sendall(b'HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:%d/x\r\nContent-Length: 0\r\n\r\n' % port)
+        elif target.endswith(b'/p'):
+            c.sendall(b'HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM\r\nContent-Length: 0\r\n\r\n')
+        else:
+            c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok')
+s = listen()
+serve_all(s, stop, serve)
+)PY";
+
+} // namespace
+
+// A proxy that asks NTLM of a plain request and lets CONNECT through: on
+// every road, with the proxy in the component's fields or in http_proxy,
+// the origin (a printing peer) receives what it receives from curl
+// --proxy-ntlm -L through the same proxy: the request in origin form, its
+// body, and no proxy credentials, twice (the second call ours makes goes
+// through the tunnel the first left open); a redirect to another host and
+// back goes through a tunnel to each, and the origin's own 407 is its
+// answer, no proxy's. The roads are the rows of ntlm-proxy-roads.txt.
+TEST_F(ProxyTunnel, NtlmProxyCredentialsReachTheProxyAlone) {
+    grvtest::ScriptPeer printing(std::string(kProxyHelpers) + kScriptPrintingOrigin);
+    const int origin = printing.port;
+    grvtest::ScriptPeer proxy(std::string(kProxyHelpers) + kScriptNtlmPlainProxy, {kNtlmChallenge});
+    const std::string login = "GRVTEST/grvuser";
+    const std::string originUrl = "http://127.0.0.1:" + std::to_string(origin);
+    const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port);
+    const std::string variable =
+        "http://GRVTEST%2Fgrvuser:" + std::string(grvtest::kPeerPassword) + "@127.0.0.1:" + std::to_string(proxy.port);
+    constexpr const char* kForm = "a=1";
+    constexpr const char* kMimeType = "text/plain";
+    constexpr const char* kMimeBody = "hello";
+    constexpr unsigned int kTaskLimitMs = 30000;
+    constexpr int kCalls = 2;
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        unsetenv(v);
+    // What the origin receives from here on is told apart by the runner.
+    const auto mark = [&](const std::string& runner) {
+        grvtest::RunProgram({"curl", "-s", "-m", "5", "--noproxy", "*", "-X", "MARK", originUrl + "/" + runner});
+    };
+    std::string ours, curl;
+    for (const std::vector<std::string>& row :
+         grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/ntlm-proxy-roads.txt", " | ")) {
+        ASSERT_GE(row.size(), 2u);
+        const std::string& road = row[0];
+        const bool inVariable = row[1] != "options";
+        const std::string path = row.size() > 2 ? row[2] : "/x";
+        const std::string url = originUrl + path;
+        const std::string name = road + ", " + row[1] + ", " + path + ": ";
+        ClsHttp http;
+        if (inVariable) {
+            setenv(row[1].c_str(), variable.c_str(), 1);
+            http.options().UseIEProxy = 1;
+        } else {
+            UseProxy(http.options(), proxy.port, login.c_str(), grvtest::kPeerPassword);
+        }
+        XString target, text, mime;
+        target.setFromUtf8(url.c_str());
+        DataBuffer bytes;
+        const bool background = road.starts_with("background ");
+        const std::string method = background ? road.substr(std::strlen("background ")) : road;
+        const auto synchronous = [&] {
+            ClsHttpRequest request;
+            request.setPath(path.c_str());
+            std::unique_ptr<ClsHttpResponse> response(
+                http.SynchronousRequest("127.0.0.1", origin, false, request, nullptr));
+            return response != nullptr && response->getStatusCode() == http_status::kOk;
+        };
+        const auto call = [&] {
+            if (background) {
+                if (method == "SynchronousRequest") {
+                    http.setUseBackgroundThread(true);
+                    synchronous();
+                } else {
+                    http.queueBackgroundTask(BgMethod::QuickGet, "QuickGet",
+                                             [&](ClsBgTask& task) { task.pushStringArg(target); });
+                }
+                const bool done = http.waitForBackgroundTask(kTaskLimitMs) && http.backgroundTaskResult();
+                std::unique_ptr<ClsHttpResponse> last(http.takeLastResponse());
+                return done;
+            }
+            if (method == "QuickGet")
+                return http.QuickGet(target, bytes, false, nullptr, http.getLog());
+            if (method == "QuickGetStr")
+                return http.QuickGetStr(target, text, false, nullptr, http.getLog());
+            if (method == "SynchronousRequest")
+                return synchronous();
+            std::unique_ptr<ClsHttpResponse> response;
+            if (method == "PostUrlEncoded") {
+                ClsHttpRequest request;
+                request.AddParam("a", "1");
+                response.reset(http.PostUrlEncoded(target, request, false, nullptr, http.getLog()));
+            } else if (method == "PostMime") {
+                // The caller's MIME text frames its body itself.
+                mime.setFromUtf8((std::string("Content-Type: ") + kMimeType + "\r\nContent-Length: " +
+                                  std::to_string(std::strlen(kMimeBody)) + "\r\n\r\n" + kMimeBody)
+                                     .c_str());
+                response.reset(http.PostMime(target, mime, false, nullptr, http.getLog()));
+            } else {
+                ADD_FAILURE() << "no such road: " << road;
+            }
+            return response != nullptr && response->getStatusCode() == http_status::kOk;
+        };
+        // The second call goes on the connection the first left open.
+        mark("ours");
+        bool ok = true;
+        for (int n = 0; n < kCalls; ++n)
+            ok = call() && ok;
+        ours += name + (ok ? "succeeded" : "failed") + "\n";
+        std::vector<std::string> run = {"curl", "-sL", "-o", "/dev/null", "-w", "%{http_code}", "--proxy-ntlm"};
+        if (!inVariable)
+            run.insert(run.end(), {"-x", proxyUrl, "-U", login + ":" + grvtest::kPeerPassword});
+        if (method == "PostUrlEncoded")
+            run.insert(run.end(), {"-d", kForm});
+        else if (method == "PostMime")
+            run.insert(run.end(), {"-H", std::string("Content-Type: ") + kMimeType, "--data-binary", kMimeBody});
+        run.push_back(url);
+        bool curlOk = true;
+        mark("curl");
+        for (int n = 0; n < kCalls; ++n) {
+            const grvtest::RunResult r = grvtest::RunProgram(run);
+            curlOk = r.status == 0 && r.out == "200" && curlOk;
+        }
+        unsetenv(row[1].c_str());
+        curl += name + (curlOk ? "succeeded" : "failed") + "\n";
+    }
+    grvtest::RunProgram({"curl", "-s", "-m", "5", "--noproxy", "*", "-X", "STOP", proxyUrl});
+    grvtest::RunProgram({"curl", "-s", "-m", "5", "--noproxy", "*", "-X", "STOP", originUrl});
+    EXPECT_EQ(proxy.Finish(), "");
+    // Each runner's rows in turn, each with what the origin received.
+    std::istringstream printed(printing.Finish());
+    std::istringstream oursRows(ours), curlRows(curl);
+    std::string line, verdict, oursText, curlText;
+    std::string* into = nullptr;
+    while (std::getline(printed, line)) {
+        if (line.starts_with("MARK ")) {
+            const bool toOurs = line.starts_with("MARK /ours");
+            std::getline(toOurs ? oursRows : curlRows, verdict);
+            into = toOurs ? &oursText : &curlText;
+            *into += "\n" + verdict + ": ";
+        } else if (into != nullptr && !line.starts_with("STOP ")) {
+            *into += line + "; ";
+        }
+    }
+    EXPECT_EQ(oursText, curlText);
 }

@@ -89,6 +89,8 @@ for mode in args:
             got += head
             if head[3] == 1:
                 got += recv_exact(c, 4)
+            elif head[3] == 4:
+                got += recv_exact(c, 16)
             else:
                 n = recv_exact(c, 1)
                 got += n + recv_exact(c, n[0])
@@ -122,6 +124,9 @@ TEST(SocksClient, ScriptedProxyRepliesAndWhatGoesOut) {
     const Case cases[] = {
         {"ipv6", 5, "10.0.0.1", kTimeoutMs, nullptr, "050100050100010a0000011f90"},
         {"name", 5, "named.example", kTimeoutMs, nullptr, "050100050100030d6e616d65642e6578616d706c651f90"},
+        // An IPv6 literal goes as an address (RFC 1928 ATYP 4), its zone left here.
+        {"ipv6", 5, "::1", kTimeoutMs, nullptr, "05010005010004000000000000000000000000000000011f90"},
+        {"ipv6", 5, "fe80::1%lo", kTimeoutMs, nullptr, "05010005010004fe8000000000000000000000000000011f90"},
         {"method4", 5, "10.0.0.1", kTimeoutMs, kMsgSocks5BadVersion, "050100"},
         {"connect4", 5, "10.0.0.1", kTimeoutMs, kMsgSocks5BadVersion, "050100050100010a0000011f90"},
         {"4deny", 4, "127.0.0.1", kTimeoutMs, kMsgSocks4Denied, "040100507f0000016772767573657200"},
