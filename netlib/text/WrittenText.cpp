@@ -1,0 +1,156 @@
+#include "netlib/text/WrittenText.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/EncodingConvert.h"
+#include "netlib/core/Utf.h"
+#include "netlib/text/CharsetNames.h"
+#include "netlib/text/CodePageTables.h"
+#include "netlib/text/Iso2022.h"
+#include "netlib/text/NamedRepertoire.h"
+#include "platform/CodePage.h"
+
+namespace tessik {
+namespace {
+
+constexpr int kUtf8Page = static_cast<int>(platform::kCodePageUtf8);
+constexpr int kUtf16LePage = 1200, kUtf16BePage = 1201;
+constexpr std::uint32_t kPrivateUseFirst = 0xE000, kPrivateUseLast = 0xF8FF;
+constexpr std::uint32_t kMinusSign = 0x2212, kFullWidthHyphenMinus = 0xFF0D;
+constexpr std::uint32_t kYenSign = 0xA5, kOverline = 0x203E;
+constexpr std::uint32_t kHalfWidthKatakanaFirst = 0xFF61, kHalfWidthKatakanaLast = 0xFF9F;
+// Page 932's byte of U+FF61.
+constexpr unsigned char kHalfWidthKatakanaByte = 0xA1;
+constexpr std::uint32_t kShiftOut = 0x0E, kShiftIn = 0x0F, kEscape = 0x1B;
+constexpr unsigned char kSingleShift3 = 0x8F, kHighBit = 0x80;
+// Page 950 codes a browser's Big5 reads as other characters: ETEN's kana
+// and Cyrillic (where its table has HKSCS's letters) and the last box
+// drawing code.
+constexpr unsigned kBig5EtenFirst = 0xC6A1, kBig5EtenLast = 0xC8FE, kBig5LastBox = 0xF9FE;
+
+bool isEncoding(const char* encoding, const char* name) {
+    return std::strcmp(encoding, name) == 0;
+}
+
+// The full-width form of a half-width katakana, by page 932's table.
+bool appendFullWidthKatakana(std::uint32_t cp, DataBuffer& out) {
+    unsigned char first = static_cast<unsigned char>(kHalfWidthKatakanaByte + (cp - kHalfWidthKatakanaFirst));
+    unsigned char second = 0;
+    Japanese().halfWidthKatakanaToFullWidth(nullptr, 0, first, second, Japanese::kFormShiftJis);
+    const unsigned char pair[2] = {first, second};
+    std::uint64_t replaced = 0;
+    EncodingConvert conv;
+    return conv.decodeToUtf8(kShiftJisPage, pair, sizeof pair, out, replaced) && replaced == 0;
+}
+
+// The characters a browser's encoder looks up for the text, as its steps
+// before the lookup have them: U+2212 as U+FF0D under the Japanese
+// encodings, the yen sign and overline as the bytes of '\\' and '~' under
+// Shift_JIS and EUC-JP (JIS X 0201's), half-width katakana as full-width
+// under ISO-2022-JP. False
+// for a character it never writes: private use (under GBK, whose table
+// has some, the name's own codes decide), and the shifts and escape
+// under ISO-2022-JP.
+bool browserInput(const char* encoding, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    const bool iso2022 = isEncoding(encoding, "iso-2022-jp");
+    const bool japanese = iso2022 || isEncoding(encoding, "shift_jis") || isEncoding(encoding, "euc-jp");
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0 || (cp >= kPrivateUseFirst && cp <= kPrivateUseLast))
+            return false;
+        if (japanese && cp == kMinusSign) {
+            out.appendCharUtf8(kFullWidthHyphenMinus);
+        } else if (japanese && !iso2022 && (cp == kYenSign || cp == kOverline)) {
+            out.appendChar(cp == kYenSign ? '\\' : '~');
+        } else if (iso2022 && (cp == kShiftOut || cp == kShiftIn || cp == kEscape)) {
+            return false;
+        } else if (iso2022 && cp >= kHalfWidthKatakanaFirst && cp <= kHalfWidthKatakanaLast) {
+            if (!appendFullWidthKatakana(cp, out))
+                return false;
+        } else {
+            out.append(utf8 + i, static_cast<unsigned int>(length));
+        }
+        i += static_cast<unsigned int>(length);
+    }
+    return true;
+}
+
+// Whether a browser's decoder reads the page's codes as the page does:
+// EUC-JP's browsers write no JIS X 0212, and Big5's read ETEN's letters
+// otherwise.
+bool browserReadsAsPage(const char* encoding, const unsigned char* p, unsigned int n) {
+    if (isEncoding(encoding, "euc-jp"))
+        return n == 0 || std::memchr(p, kSingleShift3, n) == nullptr;
+    if (!isEncoding(encoding, "big5"))
+        return true;
+    for (unsigned int i = 0; i < n; ++i) {
+        if (p[i] < kHighBit)
+            continue;
+        if (i + 1 >= n)
+            return false;
+        const unsigned code = (static_cast<unsigned>(p[i]) << 8) | p[i + 1];
+        if ((code >= kBig5EtenFirst && code <= kBig5EtenLast) || code == kBig5LastBox)
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+// The codes of the label's encoding as a browser's encoder writes them,
+// by the library's table of the page that reads that encoding. UTF-16's
+// labels are left to the name's page: a browser sends such a form as
+// UTF-8.
+bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    const char* encoding = webEncodingName(label);
+    const int page = encoding ? static_cast<int>(webEncodingCodePage(encoding)) : 0;
+    if (page == 0 || page == kUtf8Page || page == kUtf16LePage || page == kUtf16BePage)
+        return false;
+    DataBuffer input, bytes, back;
+    if (!browserInput(encoding, utf8, n, input))
+        return false;
+    EncodingConvert conv;
+    std::uint64_t replaced = 0;
+    if (!conv.convert(kUtf8Page, page, input.getData(), input.getSize(), bytes) || conv.getDroppedCount() != 0 ||
+        !browserReadsAsPage(encoding, bytes.getData(), bytes.getSize()) ||
+        !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), back, replaced) || replaced != 0 ||
+        !back.equalsDb(input))
+        return false;
+    return out.appendDb(bytes);
+}
+
+} // namespace
+
+bool writtenAsNamed(const char* name, int page, const unsigned char* bytes, unsigned int count,
+                    const unsigned char* utf8, unsigned int n) {
+    // Null bytes ask another question of the repertoire.
+    static constexpr unsigned char kNoBytes[1] = {0};
+    if (bytes == nullptr || count == 0)
+        bytes = kNoBytes;
+    if (!bytesWithinNamedCodec(name, bytes, count))
+        return false;
+    DataBuffer back;
+    std::uint64_t replaced = 0;
+    EncodingConvert conv;
+    if (!conv.decodeToUtf8(page, bytes, count, back, replaced))
+        return bytesWithinNamedCharset(name, bytes, count);
+    DataBuffer text;
+    text.append(utf8, n);
+    readAsNamedStandard(name, back, text);
+    return replaced == 0 && back.equalsDb(text);
+}
+
+bool writeFormText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (page == 0 || page == kUtf8Page)
+        return out.append(utf8, n);
+    const unsigned int start = out.getSize();
+    if (writeBrowserText(label, utf8, n, out))
+        return true;
+    EncodingConvert conv;
+    return conv.convert(kUtf8Page, page, utf8, n, out) && conv.getDroppedCount() == 0 &&
+           writtenAsNamed(label, page, out.getData() + start, out.getSize() - start, utf8, n);
+}
+
+} // namespace tessik
