@@ -5,23 +5,21 @@
 #                                    (both methods, the value "pain caf\xe9",
 #                                    "any": refused or sent), but the names
 #                                    the table says python reads otherwise
-#   sent_xml.py judge NODE_MODULES ENCODER
-#                                    reads "REQUEST-HEX VALUE-HEX CHARSET-HEX"
-# lines (a request as the capturing peer received it, the string value the
-# call carries and the charset it was sent in, "-" for none) and prints
-# "ok" where python's expat reads that value from it,
-# else what it read. The body is read as RFC 7303 has it: a byte-order
-# mark first, then the Content-Type's charset (decoded by python's codec
-# and the text given to expat), then the document's own declaration
-# (expat's reading of the bytes). A form's value (a GET's query, a form's
-# body, a multipart form's text part) is judged by its bytes instead: those
-# a browser's encoder for the request's charset writes for the call's
-# string (ENCODER, web_encode.mjs beside this file, run by node with the
-# packages of NODE_MODULES), or those python's codec of the name writes; a
-# form's Content-Type names the charset it was given.
+#   sent_xml.py judge                reads "REQUEST-HEX VALUE-HEX CHARSET-HEX
+#                                    BROWSERS" lines (a request as the
+# capturing peer received it, the string value the call carries, the
+# charset it was sent in, "-" for none, and what a browser's encoder writes
+# for the call's string under that charset, as web_encode.mjs beside this
+# file prints it) and prints "ok" where python's expat reads that value
+# from it, else what it read. The body is read as RFC 7303 has it: a
+# byte-order mark first, then the Content-Type's charset (decoded by
+# python's codec and the text given to expat), then the document's own
+# declaration (expat's reading of the bytes). A form's value (a GET's
+# query, a form's body, a multipart form's text part) is judged by its
+# bytes instead: those a browser's encoder writes, or those python's codec
+# of the name writes; a form's Content-Type names the charset it was given.
 import codecs
 import email.message
-import subprocess
 import sys
 import urllib.parse
 import xml.parsers.expat
@@ -135,15 +133,12 @@ if sys.argv[1] == "rows":
     for method, charset, value, outcome in rows(sys.argv[2], sys.argv[3]):
         print(method, charset.encode("utf-8").hex() or "-", value.encode("utf-8").hex(), outcome)
     sys.exit()
-lines = [[bytes.fromhex(x) if x != "-" else b"" for x in line.split()] for line in sys.stdin]
-forms = [form_bytes(request) for request, _, _ in lines]
-web_in = "".join("%s %s\n" % (asked.hex() or "-", (CALL % value.decode("utf-8")).encode("utf-8").hex())
-                 for (request, value, asked), form in zip(lines, forms) if form is not None)
-encoded = subprocess.run(["node", sys.argv[3], sys.argv[2]], input=web_in.encode("ascii"), capture_output=True, check=True)
-web = iter(encoded.stdout.decode("ascii").split())
-for (request, value, asked), form in zip(lines, forms):
+for line in sys.stdin:
+    request, value, asked = (bytes.fromhex(x) if x != "-" else b"" for x in line.split()[:3])
+    browsers = line.split()[3]
+    form = form_bytes(request)
     if form is not None:
-        print(judge_form(form[0], form[1], value.decode("utf-8"), asked.decode("utf-8"), next(web)))
+        print(judge_form(form[0], form[1], value.decode("utf-8"), asked.decode("utf-8"), browsers))
         continue
     try:
         got = value_of(request)

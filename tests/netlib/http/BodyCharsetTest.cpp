@@ -264,7 +264,7 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
     const std::unique_ptr<void, void (*)(void*)> unhook(&http, [](void*) { platform::SetResolverHook({}); });
     http.setS3ServiceHost(("storage.test:" + std::to_string(port)).c_str());
     http.setS3Keys("key", "secret");
-    std::vector<std::string> values, charsets;
+    std::vector<std::string> values, charsets, calls;
     std::istringstream in(rows.out);
     int row = 0, refusedAsRowsSay = 0;
     for (std::string method, charset, value, outcome; in >> method >> charset >> value >> outcome; ++row) {
@@ -324,24 +324,38 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
         refusedAsRowsSay += outcome == "refused" && !sent;
         values.push_back(sent ? value : "");
         charsets.push_back(charset);
+        calls.push_back(grvtest::ToHex(string));
     }
     ASSERT_GT(row, 290);
     EXPECT_EQ(refusedAsRowsSay, 65);
     const std::vector<std::string> seen = peers.CapturedRequests(port);
-    std::string pairs;
-    std::size_t sentCount = 0;
+    // What a browser's encoder writes for each string sent under its
+    // charset, by the machine's node (web_encode.mjs).
+    std::vector<std::size_t> sentRows;
+    grvtest::RunOptions encoderInput;
     for (const std::string& request : seen) {
         const std::string path = request.substr(request.find('/') + 1, request.find(' ', 5) - request.find('/') - 1);
-        const std::string& value = values.at(std::stoul(path));
-        ASSERT_FALSE(value.empty()) << "a refused request was sent: " << request;
-        pairs += grvtest::ToHex(request) + " " + value + " " + charsets.at(std::stoul(path)) + "\n";
+        sentRows.push_back(std::stoul(path));
+        encoderInput.input += charsets.at(sentRows.back()) + " " + calls.at(sentRows.back()) + "\n";
+    }
+    const auto web = grvtest::RunProgram(
+        {"node", data + "/http/web_encode.mjs", std::string(GRV_SOURCE_DIR) + "/scripts/s3rver/node_modules"},
+        encoderInput);
+    ASSERT_TRUE(web.Ok()) << web.err;
+    std::istringstream encoded(web.out);
+    std::string pairs;
+    std::size_t sentCount = 0;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const std::string& value = values.at(sentRows[i]);
+        ASSERT_FALSE(value.empty()) << "a refused request was sent: " << seen[i];
+        std::string browsers;
+        ASSERT_TRUE(encoded >> browsers);
+        pairs += grvtest::ToHex(seen[i]) + " " + value + " " + charsets.at(sentRows[i]) + " " + browsers + "\n";
         ++sentCount;
     }
     EXPECT_EQ(sentCount, static_cast<std::size_t>(std::count_if(values.begin(), values.end(),
                                                                 [](const std::string& v) { return !v.empty(); })));
-    const auto judged = grvtest::Python(
-        judge, {"judge", std::string(GRV_SOURCE_DIR) + "/scripts/s3rver/node_modules", data + "/http/web_encode.mjs"},
-        pairs);
+    const auto judged = grvtest::Python(judge, {"judge"}, pairs);
     ASSERT_TRUE(judged.Ok()) << judged.err;
     std::istringstream verdicts(judged.out);
     int ok = 0, unknownToPython = 0;
