@@ -236,7 +236,7 @@ bool big5Within(const unsigned char* p, unsigned int n, bool hkscs, bool etenLet
         if (p[i] < kBig5FirstLead || i + 1 >= n)
             return false;
         const unsigned code = (static_cast<unsigned>(p[i]) << 8) | p[i + 1];
-        if (etenLetters && code >= kBig5EtenLetters.first && code <= kBig5EtenLetters.last) {
+        if (etenLetters && big5EtenLetter(code)) {
             ++i;
             continue;
         }
@@ -369,6 +369,14 @@ bool bytesWithinNamedCodec(const char* name, const unsigned char* bytes, unsigne
     return within(name, bytes, count, true);
 }
 
+bool big5EtenLetter(unsigned code) {
+    return code >= kBig5EtenLetters.first && code <= kBig5EtenLetters.last;
+}
+
+char jisRomanByte(std::uint32_t cp) {
+    return cp == kYenSign ? '\\' : (cp == kOverline ? '~' : 0);
+}
+
 void readAsNamedStandard(const char* name, DataBuffer& read, DataBuffer& text) {
     const NameRepertoire repertoire = charsetNameRepertoire(name);
     if (repertoire != NameRepertoire::JisX0208 && repertoire != NameRepertoire::Beyond)
@@ -380,7 +388,8 @@ void readAsNamedStandard(const char* name, DataBuffer& read, DataBuffer& text) {
         return false;
     });
     rewriteScalars(text, [](std::uint32_t cp, DataBuffer& out) {
-        return (cp == kYenSign || cp == kOverline) && out.appendChar(cp == kYenSign ? '\\' : '~');
+        const char roman = jisRomanByte(cp);
+        return roman != 0 && out.appendChar(static_cast<unsigned char>(roman));
     });
 }
 

@@ -4,6 +4,8 @@
 // "shift_jis" through 932 not NEC's row 13, for readers of the name
 // (iconv, python's codecs) take only the standard.
 
+#include <cstdint>
+
 namespace tessik {
 
 class DataBuffer;
@@ -25,5 +27,11 @@ bool bytesWithinNamedCodec(const char* name, const unsigned char* bytes, unsigne
 // U+FFE1 and U+FFE2 read are the standard's characters of those cells, and
 // the yen sign and overline of the text come back as '\\' and '~'.
 void readAsNamedStandard(const char* name, DataBuffer& read, DataBuffer& text);
+// The byte JIS X 0201 Roman writes the yen sign and overline as ('\\' and
+// '~'), which the JIS encoders write for them; 0 for another character.
+char jisRomanByte(std::uint32_t cp);
+// Whether a page 950 code is one of ETEN's kana and Cyrillic (0xC6A1 to
+// 0xC8FE), where a browser's Big5 table has HKSCS's letters.
+bool big5EtenLetter(unsigned code);
 
 } // namespace tessik

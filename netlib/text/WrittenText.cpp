@@ -19,16 +19,13 @@ constexpr int kUtf8Page = static_cast<int>(platform::kCodePageUtf8);
 constexpr int kUtf16LePage = 1200, kUtf16BePage = 1201;
 constexpr std::uint32_t kPrivateUseFirst = 0xE000, kPrivateUseLast = 0xF8FF;
 constexpr std::uint32_t kMinusSign = 0x2212, kFullWidthHyphenMinus = 0xFF0D;
-constexpr std::uint32_t kYenSign = 0xA5, kOverline = 0x203E;
 constexpr std::uint32_t kHalfWidthKatakanaFirst = 0xFF61, kHalfWidthKatakanaLast = 0xFF9F;
 // Page 932's byte of U+FF61.
 constexpr unsigned char kHalfWidthKatakanaByte = 0xA1;
 constexpr std::uint32_t kShiftOut = 0x0E, kShiftIn = 0x0F, kEscape = 0x1B;
 constexpr unsigned char kSingleShift3 = 0x8F, kHighBit = 0x80;
-// Page 950 codes a browser's Big5 reads as other characters: ETEN's kana
-// and Cyrillic (where its table has HKSCS's letters) and the last box
-// drawing code.
-constexpr unsigned kBig5EtenFirst = 0xC6A1, kBig5EtenLast = 0xC8FE, kBig5LastBox = 0xF9FE;
+// Page 950's last box drawing code, which a browser's Big5 reads as U+FFED.
+constexpr unsigned kBig5LastBox = 0xF9FE;
 
 bool isEncoding(const char* encoding, const char* name) {
     return std::strcmp(encoding, name) == 0;
@@ -63,8 +60,8 @@ bool browserInput(const char* encoding, const unsigned char* utf8, unsigned int 
             return false;
         if (japanese && cp == kMinusSign) {
             out.appendCharUtf8(kFullWidthHyphenMinus);
-        } else if (japanese && !iso2022 && (cp == kYenSign || cp == kOverline)) {
-            out.appendChar(cp == kYenSign ? '\\' : '~');
+        } else if (japanese && !iso2022 && jisRomanByte(cp) != 0) {
+            out.appendChar(static_cast<unsigned char>(jisRomanByte(cp)));
         } else if (iso2022 && (cp == kShiftOut || cp == kShiftIn || cp == kEscape)) {
             return false;
         } else if (iso2022 && cp >= kHalfWidthKatakanaFirst && cp <= kHalfWidthKatakanaLast) {
@@ -92,7 +89,7 @@ bool browserReadsAsPage(const char* encoding, const unsigned char* p, unsigned i
         if (i + 1 >= n)
             return false;
         const unsigned code = (static_cast<unsigned>(p[i]) << 8) | p[i + 1];
-        if ((code >= kBig5EtenFirst && code <= kBig5EtenLast) || code == kBig5LastBox)
+        if (big5EtenLetter(code) || code == kBig5LastBox)
             return false;
         ++i;
     }
