@@ -24,11 +24,24 @@ constexpr std::uint32_t kHalfWidthKatakanaFirst = 0xFF61, kHalfWidthKatakanaLast
 constexpr unsigned char kHalfWidthKatakanaByte = 0xA1;
 constexpr std::uint32_t kShiftOut = 0x0E, kShiftIn = 0x0F, kEscape = 0x1B;
 constexpr unsigned char kSingleShift3 = 0x8F, kHighBit = 0x80;
+constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+constexpr unsigned char kToRoman[] = {0x1B, '(', 'J'}, kToAscii[] = {0x1B, '(', 'B'};
 // Page 950's last box drawing code, which a browser's Big5 reads as U+FFED.
 constexpr unsigned kBig5LastBox = 0xF9FE;
 
 bool isEncoding(const char* encoding, const char* name) {
     return std::strcmp(encoding, name) == 0;
+}
+
+// UTF-8 text in a page. The converter takes a leading U+FEFF for a
+// byte-order mark and drops it; here it is the text's own first character,
+// so a mark goes before it for the converter to drop.
+bool convertText(EncodingConvert& conv, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (n < sizeof kUtf8Mark || std::memcmp(utf8, kUtf8Mark, sizeof kUtf8Mark) != 0)
+        return conv.convert(kUtf8Page, page, utf8, n, out);
+    DataBuffer marked;
+    return marked.append(kUtf8Mark, sizeof kUtf8Mark) && marked.append(utf8, n) &&
+           conv.convert(kUtf8Page, page, marked.getData(), marked.getSize(), out);
 }
 
 // The full-width form of a half-width katakana, by page 932's table.
@@ -110,12 +123,119 @@ bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int
         return false;
     EncodingConvert conv;
     std::uint64_t replaced = 0;
-    if (!conv.convert(kUtf8Page, page, input.getData(), input.getSize(), bytes) || conv.getDroppedCount() != 0 ||
+    if (!convertText(conv, page, input.getData(), input.getSize(), bytes) || conv.getDroppedCount() != 0 ||
         !browserReadsAsPage(encoding, bytes.getData(), bytes.getSize()) ||
         !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), back, replaced) || replaced != 0 ||
         !back.equalsDb(input))
         return false;
     return out.appendDb(bytes);
+}
+
+bool holdsJisRoman(const unsigned char* utf8, unsigned int n) {
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0)
+            return false;
+        if (jisRomanByte(cp) != 0)
+            return true;
+        i += static_cast<unsigned int>(length);
+    }
+    return false;
+}
+
+bool endsWithAsciiEscape(const DataBuffer& out, unsigned int start) {
+    return out.getSize() - start >= sizeof kToAscii &&
+           std::memcmp(out.getData() + out.getSize() - sizeof kToAscii, kToAscii, sizeof kToAscii) == 0;
+}
+
+// The text with the yen sign and the overline as '\\' and '~', as the JIS
+// names' codecs write them where the pages have no code for them.
+void withJisRomanBytes(const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0) {
+            out.append(utf8 + i, n - i);
+            return;
+        }
+        if (jisRomanByte(cp) != 0)
+            out.appendChar(static_cast<unsigned char>(jisRomanByte(cp)));
+        else
+            out.append(utf8 + i, static_cast<unsigned int>(length));
+        i += static_cast<unsigned int>(length);
+    }
+}
+
+// The text in the codes python's codec of the name writes, appended; the
+// output unfinished where it writes none.
+bool writeNamedText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    const unsigned int start = out.getSize();
+    EncodingConvert conv;
+    if (convertText(conv, page, utf8, n, out) && conv.getDroppedCount() == 0 &&
+        writtenAsNamed(label, page, out.getData() + start, out.getSize() - start, utf8, n))
+        return true;
+    if (!holdsJisRoman(utf8, n))
+        return false;
+    out.shorten(out.getSize() - start);
+    DataBuffer roman;
+    withJisRomanBytes(utf8, n, roman);
+    EncodingConvert again;
+    return convertText(again, page, roman.getData(), roman.getSize(), out) && again.getDroppedCount() == 0 &&
+           writtenAsNamed(label, page, out.getData() + start, out.getSize() - start, utf8, n);
+}
+
+// ISO-2022-JP writes the yen sign and the overline as JIS X 0201 Roman's
+// '\\' and '~' behind ESC ( J, which the pages' writers have not: the text
+// goes in pieces, each run of the two behind that escape, the rest by
+// `write`. A browser keeps a run going over ASCII but '\\' and '~' (and
+// the shifts and escape it never writes); python's codec goes back to
+// ASCII at once. A piece's closing ESC ( B gives way to the escape after it.
+template <typename Write>
+bool writeJisRomanRuns(const unsigned char* utf8, unsigned int n, bool browser, Write write, DataBuffer& out) {
+    const unsigned int start = out.getSize();
+    bool roman = false;
+    unsigned int piece = 0;
+    for (unsigned int i = 0; i <= n;) {
+        std::uint32_t cp = 0;
+        const int length = i < n ? utf8ScalarAt(utf8 + i, n - i, cp) : 0;
+        if (i < n && length <= 0)
+            return false;
+        if (i < n && jisRomanByte(cp) == 0) {
+            i += static_cast<unsigned int>(length);
+            continue;
+        }
+        if (i > piece) {
+            DataBuffer text;
+            if (!write(utf8 + piece, i - piece, text))
+                return false;
+            if (roman && (text.getSize() == 0 || text.getData()[0] != kEscape))
+                out.append(kToAscii, sizeof kToAscii);
+            roman = false;
+            out.appendDb(text);
+        }
+        if (i == n)
+            break;
+        if (!roman) {
+            if (endsWithAsciiEscape(out, start))
+                out.shorten(sizeof kToAscii);
+            out.append(kToRoman, sizeof kToRoman);
+            roman = true;
+        }
+        for (int run = length; i < n && run > 0; run = i < n ? utf8ScalarAt(utf8 + i, n - i, cp) : 0) {
+            const char byte = jisRomanByte(cp);
+            const bool ascii = browser && cp < kHighBit && cp != '\\' && cp != '~' && cp != kShiftOut &&
+                               cp != kShiftIn && cp != kEscape;
+            if (byte == 0 && !ascii)
+                break;
+            out.appendChar(byte != 0 ? static_cast<unsigned char>(byte) : static_cast<unsigned char>(cp));
+            i += static_cast<unsigned int>(run);
+        }
+        piece = i;
+    }
+    if (roman)
+        out.append(kToAscii, sizeof kToAscii);
+    return true;
 }
 
 } // namespace
@@ -143,11 +263,19 @@ bool writeFormText(const char* label, int page, const unsigned char* utf8, unsig
     if (page == 0 || page == kUtf8Page)
         return out.append(utf8, n);
     const unsigned int start = out.getSize();
-    if (writeBrowserText(label, utf8, n, out))
-        return true;
-    EncodingConvert conv;
-    return conv.convert(kUtf8Page, page, utf8, n, out) && conv.getDroppedCount() == 0 &&
-           writtenAsNamed(label, page, out.getData() + start, out.getSize() - start, utf8, n);
+    if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage && holdsJisRoman(utf8, n)) {
+        auto browserPiece = [label](const unsigned char* p, unsigned int k, DataBuffer& o) {
+            return writeBrowserText(label, p, k, o);
+        };
+        auto namedPiece = [label, page](const unsigned char* p, unsigned int k, DataBuffer& o) {
+            return writeNamedText(label, page, p, k, o);
+        };
+        if (writeJisRomanRuns(utf8, n, true, browserPiece, out))
+            return true;
+        out.shorten(out.getSize() - start);
+        return writeJisRomanRuns(utf8, n, false, namedPiece, out);
+    }
+    return writeBrowserText(label, utf8, n, out) || writeNamedText(label, page, utf8, n, out);
 }
 
 } // namespace tessik

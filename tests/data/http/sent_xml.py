@@ -6,11 +6,11 @@
 #                                    "any": refused or sent), but the names
 #                                    the table says python reads otherwise
 #   sent_xml.py judge                reads "REQUEST-HEX VALUE-HEX CHARSET-HEX
-#                                    BROWSERS" lines (a request as the
-# capturing peer received it, the string value the call carries, the
-# charset it was sent in, "-" for none, and what a browser's encoder writes
+#                                    BROWSERS CALL-HEX" lines (a request as
+# the capturing peer received it, the string value the call carries, the
+# charset it was sent in, "-" for none, what a browser's encoder writes
 # for the call's string under that charset, as web_encode.mjs beside this
-# file prints it) and prints "ok" where python's expat reads that value
+# file prints it, and the call's string) and prints "ok" where python's expat reads that value
 # from it, else what it read. The body is read as RFC 7303 has it: a
 # byte-order mark first, then the Content-Type's charset (decoded by
 # python's codec and the text given to expat), then the document's own
@@ -32,11 +32,6 @@ MACHINE_PAGES = {"oem": "cp437", "ansi": "utf-8"}
 
 def lookup(charset):
     return codecs.lookup(MACHINE_PAGES.get(charset.strip().lower(), charset))
-
-
-# The string a request carries, the value in it; as BodyCharsetTest.cpp
-# makes it.
-CALL = "<methodCall><methodName>m</methodName><params><param><value><string>%s</string></value></param></params></methodCall>"
 
 
 def parts_of(request):
@@ -79,8 +74,7 @@ def python_bytes(text, charset):
         return None
 
 
-def judge_form(sent, charset, value, asked, web):
-    text = CALL % value
+def judge_form(sent, charset, text, asked, web):
     wanted = {"web": None if web in ("none", "unwritten") else bytes.fromhex(web), "python": python_bytes(text, asked)}
     if charset is not None and charset.strip().lower() != asked.strip().lower():
         return "named %r for %r" % (charset, asked)
@@ -135,10 +129,10 @@ if sys.argv[1] == "rows":
     sys.exit()
 for line in sys.stdin:
     request, value, asked = (bytes.fromhex(x) if x != "-" else b"" for x in line.split()[:3])
-    browsers = line.split()[3]
+    browsers, call = line.split()[3], bytes.fromhex(line.split()[4])
     form = form_bytes(request)
     if form is not None:
-        print(judge_form(form[0], form[1], value.decode("utf-8"), asked.decode("utf-8"), browsers))
+        print(judge_form(form[0], form[1], call.decode("utf-8"), asked.decode("utf-8"), browsers))
         continue
     try:
         got = value_of(request)
