@@ -2,6 +2,7 @@
 // charset holder it reads, above the core where the rest of the base is.
 #include "netlib/core/ClsBase.h"
 #include "netlib/core/DataBuffer.h"
+#include "netlib/core/LogBase.h"
 #include "netlib/core/XString.h"
 #include "netlib/text/TsCharset.h"
 #include "netlib/text/WrittenText.h"
@@ -58,14 +59,25 @@ bool ClsBase::convertToNamedCharset(const char* name, XString& text, DataBuffer&
             log.logInfo(cls_msg::kCharsetHint);
         return false;
     }
-    if (!convertToCharset(charset, text, out, false, addCharsetHint, false, log))
-        return false;
+    auto utf8Of = [&text] { return reinterpret_cast<const unsigned char*>(text.getUtf8Sb().getString()); };
+    const auto count = static_cast<unsigned int>(text.getUtf8Sb().getSize());
+    // Under the ISO-2022-JP names the yen sign and the overline go by a road
+    // of their own, the page's writer having no escape to JIS X 0201 Roman;
+    // the page's failure is not the text's then.
+    const bool roman = holdsJisRoman(utf8Of(), count);
+    LogNull quiet;
+    const bool converted = convertToCharset(charset, text, out, false, addCharsetHint, false, roman ? quiet : log);
+    const unsigned char* bytes = utf8Of();
     // What python's codec of the name writes, read back as the text.
-    const StringBuffer& utf8 = text.getUtf8Sb();
-    if (writtenAsNamed(name, writtenPage(charset), out.getData(), out.getSize(),
-                       reinterpret_cast<const unsigned char*>(utf8.getString()),
-                       static_cast<unsigned int>(utf8.getSize())))
+    if (converted && writtenAsNamed(name, writtenPage(charset), out.getData(), out.getSize(), bytes, count))
         return true;
+    if (roman) {
+        out.clear();
+        if (writeJisRomanAsNamed(name, writtenPage(charset), bytes, count, out))
+            return true;
+    } else if (!converted) {
+        return false;
+    }
     log.logError(cls_msg::kBeyondNamedCharset);
     log.logData("Charset", name);
     return false;

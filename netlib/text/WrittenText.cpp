@@ -1,5 +1,7 @@
 #include "netlib/text/WrittenText.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -20,6 +22,7 @@ constexpr int kUtf16LePage = 1200, kUtf16BePage = 1201;
 constexpr std::uint32_t kPrivateUseFirst = 0xE000, kPrivateUseLast = 0xF8FF;
 constexpr std::uint32_t kMinusSign = 0x2212, kFullWidthHyphenMinus = 0xFF0D;
 constexpr std::uint32_t kHalfWidthKatakanaFirst = 0xFF61, kHalfWidthKatakanaLast = 0xFF9F;
+constexpr std::size_t kHalfWidthKatakanaCount = kHalfWidthKatakanaLast - kHalfWidthKatakanaFirst + 1;
 // Page 932's byte of U+FF61.
 constexpr unsigned char kHalfWidthKatakanaByte = 0xA1;
 constexpr std::uint32_t kShiftOut = 0x0E, kShiftIn = 0x0F, kEscape = 0x1B;
@@ -44,15 +47,29 @@ bool convertText(EncodingConvert& conv, int page, const unsigned char* utf8, uns
            conv.convert(kUtf8Page, page, marked.getData(), marked.getSize(), out);
 }
 
-// The full-width form of a half-width katakana, by page 932's table.
+// The full-width forms of the half-width katakana, by page 932's table.
+struct FullWidthKatakana {
+    std::array<DataBuffer, kHalfWidthKatakanaCount> forms;
+
+    FullWidthKatakana() {
+        for (std::size_t i = 0; i < kHalfWidthKatakanaCount; ++i) {
+            unsigned char first = static_cast<unsigned char>(kHalfWidthKatakanaByte + i);
+            unsigned char second = 0;
+            Japanese().halfWidthKatakanaToFullWidth(nullptr, 0, first, second, Japanese::kFormShiftJis);
+            const unsigned char pair[2] = {first, second};
+            std::uint64_t replaced = 0;
+            EncodingConvert conv;
+            if (!conv.decodeToUtf8(kShiftJisPage, pair, sizeof pair, forms[i], replaced) || replaced != 0)
+                forms[i].clear();
+        }
+    }
+};
+
+// Made once: a long text of katakana asks for each many times.
 bool appendFullWidthKatakana(std::uint32_t cp, DataBuffer& out) {
-    unsigned char first = static_cast<unsigned char>(kHalfWidthKatakanaByte + (cp - kHalfWidthKatakanaFirst));
-    unsigned char second = 0;
-    Japanese().halfWidthKatakanaToFullWidth(nullptr, 0, first, second, Japanese::kFormShiftJis);
-    const unsigned char pair[2] = {first, second};
-    std::uint64_t replaced = 0;
-    EncodingConvert conv;
-    return conv.decodeToUtf8(kShiftJisPage, pair, sizeof pair, out, replaced) && replaced == 0;
+    static const FullWidthKatakana katakana;
+    const DataBuffer& form = katakana.forms[cp - kHalfWidthKatakanaFirst];
+    return form.getSize() != 0 && out.appendDb(form);
 }
 
 // The characters a browser's encoder looks up for the text, as its steps
@@ -129,19 +146,6 @@ bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int
         !back.equalsDb(input))
         return false;
     return out.appendDb(bytes);
-}
-
-bool holdsJisRoman(const unsigned char* utf8, unsigned int n) {
-    for (unsigned int i = 0; i < n;) {
-        std::uint32_t cp = 0;
-        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
-        if (length <= 0)
-            return false;
-        if (jisRomanByte(cp) != 0)
-            return true;
-        i += static_cast<unsigned int>(length);
-    }
-    return false;
 }
 
 bool endsWithAsciiEscape(const DataBuffer& out, unsigned int start) {
@@ -240,6 +244,19 @@ bool writeJisRomanRuns(const unsigned char* utf8, unsigned int n, bool browser, 
 
 } // namespace
 
+bool holdsJisRoman(const unsigned char* utf8, unsigned int n) {
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0)
+            return false;
+        if (jisRomanByte(cp) != 0)
+            return true;
+        i += static_cast<unsigned int>(length);
+    }
+    return false;
+}
+
 bool writtenAsNamed(const char* name, int page, const unsigned char* bytes, unsigned int count,
                     const unsigned char* utf8, unsigned int n) {
     // Null bytes ask another question of the repertoire.
@@ -259,6 +276,15 @@ bool writtenAsNamed(const char* name, int page, const unsigned char* bytes, unsi
     return replaced == 0 && back.equalsDb(text);
 }
 
+bool writeJisRomanAsNamed(const char* name, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (page < kIso2022JpFirstPage || page > kIso2022JpLastPage || !holdsJisRoman(utf8, n))
+        return false;
+    auto namedPiece = [name, page](const unsigned char* p, unsigned int k, DataBuffer& o) {
+        return writeNamedText(name, page, p, k, o);
+    };
+    return writeJisRomanRuns(utf8, n, false, namedPiece, out);
+}
+
 bool writeFormText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
     if (page == 0 || page == kUtf8Page)
         return out.append(utf8, n);
@@ -267,13 +293,10 @@ bool writeFormText(const char* label, int page, const unsigned char* utf8, unsig
         auto browserPiece = [label](const unsigned char* p, unsigned int k, DataBuffer& o) {
             return writeBrowserText(label, p, k, o);
         };
-        auto namedPiece = [label, page](const unsigned char* p, unsigned int k, DataBuffer& o) {
-            return writeNamedText(label, page, p, k, o);
-        };
         if (writeJisRomanRuns(utf8, n, true, browserPiece, out))
             return true;
         out.shorten(out.getSize() - start);
-        return writeJisRomanRuns(utf8, n, false, namedPiece, out);
+        return writeJisRomanAsNamed(label, page, utf8, n, out);
     }
     return writeBrowserText(label, utf8, n, out) || writeNamedText(label, page, utf8, n, out);
 }

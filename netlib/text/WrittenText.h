@@ -16,6 +16,16 @@ class DataBuffer;
 bool writtenAsNamed(const char* name, int page, const unsigned char* bytes, unsigned int count,
                     const unsigned char* utf8, unsigned int n);
 
+// Whether a text (UTF-8) holds the yen sign or the overline.
+bool holdsJisRoman(const unsigned char* utf8, unsigned int n);
+
+// A text (UTF-8) holding the yen sign or the overline, appended in the
+// codes python's codec of an ISO-2022-JP name writes: JIS X 0201 Roman's
+// '\\' and '~' behind ESC ( J, which the pages' writers have not, and which
+// the codec reads back as the two. False for a text without them, another
+// name, or a text the codec does not write, the output then unfinished.
+bool writeJisRomanAsNamed(const char* name, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out);
+
 // A form's text (UTF-8) under its charset label, appended: in the codes a
 // browser's encoder for the label writes where it writes the text, else in
 // those python's codec of the name writes (`page` is the library's page for
