@@ -62,11 +62,12 @@ public:
     bool convertToCharset(const _tsCharset& charset, XString& text, DataBuffer& out, bool withBom, bool addCharsetHint,
                           bool failClosesMethod, LogBase& log);
     // The text to send under a charset name a caller gives, as
-    // convertToCharset writes it; under a standard's name (gb2312,
-    // shift_jis) it fails where the bytes hold a code only the vendor's
-    // page the name maps to has, as a save under that name does, and under
+    // convertToCharset writes it; it fails where the bytes are not what
+    // python's codec of the name writes for the text (writtenAsNamed): a
+    // code only the vendor's page a standard's name (gb2312, shift_jis)
+    // maps to has, or one that reads back as another character; and under
     // a name the library does not write text in (unknown, or without a
-    // table: EUC-TW) it fails, as SaveXml does.
+    // table: EUC-TW), as SaveXml does.
     bool convertToNamedCharset(const char* name, XString& text, DataBuffer& out, bool addCharsetHint, LogBase& log);
 
     bool isAlive() const { return m_magic == kClsBaseMagic; }

@@ -8,7 +8,6 @@
 
 #include "netlib/core/ClsBase.h"
 #include "netlib/core/ClsXml.h"
-#include "netlib/core/EncodingConvert.h"
 #include "netlib/core/FileSys.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/Progress.h"
@@ -20,6 +19,7 @@
 #include "netlib/streams/Output.h"
 #include "netlib/text/TsCharset.h"
 #include "netlib/text/UrlCoding.h"
+#include "netlib/text/WrittenText.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 
@@ -234,24 +234,12 @@ int multipartPage(const StringBuffer& charset) {
     return requestPage(charset.getString());
 }
 
-bool keepsUtf8(int page) {
-    return page == 0 || page == static_cast<int>(platform::kCodePageUtf8);
-}
-
-// UTF-8 bytes in a page; false where a character has no code there.
-bool toPage(int page, const unsigned char* bytes, unsigned int n, DataBuffer& out) {
-    if (keepsUtf8(page))
-        return out.append(bytes, n);
-    EncodingConvert conv;
-    return conv.convert(static_cast<int>(platform::kCodePageUtf8), page, bytes, n, out) && conv.getDroppedCount() == 0;
-}
-
 void toCharset(const unsigned char* bytes, unsigned int n, const char* charset, DataBuffer& out) {
-    toPage(requestPage(charset), bytes, n, out);
+    writeFormText(charset, requestPage(charset), bytes, n, out);
 }
 
 void multipartText(const DataBuffer& data, const StringBuffer& charset, DataBuffer& out) {
-    toPage(multipartPage(charset), data.getData(), data.getSize(), out);
+    writeFormText(charset.getString(), multipartPage(charset), data.getData(), data.getSize(), out);
 }
 
 void normalizedCharset(const char* charset, StringBuffer& out) {
@@ -522,23 +510,21 @@ bool HttpRequestData::textFitsCharset(const char* charset, bool pairs, bool mult
     normalizedCharset(charset, cs);
     const int pairPage = requestPage(charset);
     const int partPage = multipartPage(cs);
-    // Held to what the name stands for, as every writer of text holds it
-    // (ISO-2022-JP-2 to its ISO-2022-JP subset).
-    auto fits = [charset](int page, const unsigned char* bytes, unsigned int n) {
+    // Sent by the one rule the roads that write a form's text follow.
+    auto fits = [charset, &cs](bool multipartValue, int page, const unsigned char* bytes, unsigned int n) {
         DataBuffer scratch;
-        return keepsUtf8(page) || (toPage(page, bytes, n, scratch) &&
-                                   EncodingConvert::withinNamedCharset(charset, scratch.getData(), scratch.getSize()));
+        return writeFormText(multipartValue ? cs.getString() : charset, page, bytes, n, scratch);
     };
     for (int i = 0; i < getCount(); ++i) {
         HttpRequestItem* item = getItem(i);
         if (item == nullptr)
             continue;
         const StringBuffer& name = item->name.getUtf8Sb();
-        if (pairs && (!fits(pairPage, reinterpret_cast<const unsigned char*>(name.getString()),
+        if (pairs && (!fits(false, pairPage, reinterpret_cast<const unsigned char*>(name.getString()),
                             static_cast<unsigned int>(name.getSize())) ||
-                      !fits(pairPage, item->data.getData(), item->data.getSize())))
+                      !fits(false, pairPage, item->data.getData(), item->data.getSize())))
             return false;
-        if (multipart && item->strUtf8 && !fits(partPage, item->data.getData(), item->data.getSize()))
+        if (multipart && item->strUtf8 && !fits(true, partPage, item->data.getData(), item->data.getSize()))
             return false;
     }
     return true;

@@ -2,14 +2,24 @@
 // charset holder it reads, above the core where the rest of the base is.
 #include "netlib/core/ClsBase.h"
 #include "netlib/core/DataBuffer.h"
-#include "netlib/core/EncodingConvert.h"
+#include "netlib/core/LogBase.h"
+#include "netlib/core/XString.h"
 #include "netlib/text/TsCharset.h"
+#include "netlib/text/WrittenText.h"
 
 namespace tessik {
 
 namespace {
 constexpr int kCodePageLatin1 = 28591;
 constexpr int kCodePageWindows1252 = 1252;
+
+// The page text under a charset is written in, BOM aside: what is labelled
+// ISO-8859-1 is read as windows-1252 everywhere, so the euro sign and the
+// curly quotes survive.
+int writtenPage(const _tsCharset& charset) {
+    return charset.getCodePage() == kCodePageLatin1 ? kCodePageWindows1252 : charset.getCodePage();
+}
+
 } // namespace
 
 bool ClsBase::convertToCharset(const _tsCharset& charset, XString& text, DataBuffer& out, bool withBom,
@@ -17,10 +27,8 @@ bool ClsBase::convertToCharset(const _tsCharset& charset, XString& text, DataBuf
     bool ok;
     if (withBom)
         ok = text.getConvertedWithBom(charset, out);
-    else if (charset.getCodePage() == kCodePageLatin1)
-        // What is labelled ISO-8859-1 is read as windows-1252 everywhere, so
-        // the euro sign and the curly quotes survive.
-        ok = text.getConvertedToCodePage(kCodePageWindows1252, false, out);
+    else if (writtenPage(charset) != charset.getCodePage())
+        ok = text.getConvertedToCodePage(writtenPage(charset), false, out);
     else
         ok = text.getConverted(charset, out);
     if (ok)
@@ -51,10 +59,25 @@ bool ClsBase::convertToNamedCharset(const char* name, XString& text, DataBuffer&
             log.logInfo(cls_msg::kCharsetHint);
         return false;
     }
-    if (!convertToCharset(charset, text, out, false, addCharsetHint, false, log))
-        return false;
-    if (EncodingConvert::withinNamedCharset(name, out.getData(), out.getSize()))
+    auto utf8Of = [&text] { return reinterpret_cast<const unsigned char*>(text.getUtf8Sb().getString()); };
+    const auto count = static_cast<unsigned int>(text.getUtf8Sb().getSize());
+    // Under the ISO-2022-JP names the yen sign and the overline go by a road
+    // of their own, the page's writer having no escape to JIS X 0201 Roman;
+    // the page's failure is not the text's then.
+    const bool roman = holdsJisRoman(utf8Of(), count);
+    LogNull quiet;
+    const bool converted = convertToCharset(charset, text, out, false, addCharsetHint, false, roman ? quiet : log);
+    const unsigned char* bytes = utf8Of();
+    // What python's codec of the name writes, read back as the text.
+    if (converted && writtenAsNamed(name, writtenPage(charset), out.getData(), out.getSize(), bytes, count))
         return true;
+    if (roman) {
+        out.clear();
+        if (writeJisRomanAsNamed(name, writtenPage(charset), bytes, count, out))
+            return true;
+    } else if (!converted) {
+        return false;
+    }
     log.logError(cls_msg::kBeyondNamedCharset);
     log.logData("Charset", name);
     return false;

@@ -1,8 +1,11 @@
 #include "netlib/text/NamedRepertoire.h"
 
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
+#include "netlib/core/DataBuffer.h"
+#include "netlib/core/Utf.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
 #include "netlib/text/DirectTables.h"
@@ -34,21 +37,34 @@ constexpr unsigned char kC1Last = 0x9F;
 constexpr unsigned char kSurrogateMask = 0xF8;
 constexpr unsigned char kSurrogateBits = 0xD8;
 constexpr int kUtf16BePage = 1201;
+// JIS X 0201 Roman's yen sign and overline, which the JIS codecs write as
+// the bytes of '\\' and '~' and read back as those.
+constexpr std::uint32_t kYenSign = 0xA5, kOverline = 0x203E;
 
 struct Cell {
     unsigned row, cell;
 };
 // JIS X 0208 cells whose character the vendor pages read otherwise than
-// the standard's readers (U+FF5E where they read U+301C, and so on).
-constexpr Cell kJisCellsReadOtherwise[] = {{1, 33}, {1, 34}, {1, 61}, {1, 81}, {1, 82}, {2, 44}};
+// the standard's readers, with the standard's character and the vendor's.
+struct ReadOtherwise {
+    Cell cell;
+    std::uint16_t standard, vendor;
+};
+constexpr ReadOtherwise kJisCellsReadOtherwise[] = {{{1, 33}, 0x301C, 0xFF5E}, {{1, 34}, 0x2016, 0x2225},
+                                                    {{1, 61}, 0x2212, 0xFF0D}, {{1, 81}, 0x00A2, 0xFFE0},
+                                                    {{1, 82}, 0x00A3, 0xFFE1}, {{2, 44}, 0x00AC, 0xFFE2}};
 
-bool jisX0208Cell(unsigned row, unsigned cell) {
+// With `codecCells` the cells read otherwise count as the standard's:
+// the caller then reads them as the standard does (readAsNamedStandard).
+bool jisX0208Cell(unsigned row, unsigned cell, bool codecCells) {
     // Rows 9 to 15 (NEC's row 13) and beyond 84 (IBM's and the users') are
     // the vendors'.
     if (!((row >= 1 && row <= 8) || (row >= 16 && row <= 84)))
         return false;
-    for (const Cell& c : kJisCellsReadOtherwise)
-        if (c.row == row && c.cell == cell)
+    if (codecCells)
+        return true;
+    for (const ReadOtherwise& c : kJisCellsReadOtherwise)
+        if (c.cell.row == row && c.cell.cell == cell)
             return false;
     return true;
 }
@@ -62,6 +78,9 @@ struct CodeRange {
 constexpr CodeRange kBig5Otherwise[] = {{0xA145, 0xA145}, {0xA14E, 0xA14E}, {0xA1C2, 0xA1C2}, {0xA1E3, 0xA1E3},
                                         {0xA1F2, 0xA1F3}, {0xA241, 0xA242}, {0xA244, 0xA244}, {0xA246, 0xA247},
                                         {0xA3E1, 0xA3E1}, {0xC6A1, 0xC8FE}, {0xF9D6, 0xF9FE}};
+// ETEN's kana and Cyrillic among them, which python's codec reads as page
+// 950 does.
+constexpr CodeRange kBig5EtenLetters = {0xC6A1, 0xC8FE};
 // Big5 codes HKSCS's readers take otherwise: iconv refuses these, which
 // python reads as page 950 does.
 constexpr CodeRange kBig5HkscsOtherwise[] = {
@@ -84,7 +103,7 @@ bool inRange(unsigned char b, unsigned char first, unsigned char last) {
     return b >= first && b <= last;
 }
 
-bool shiftJisWithin(const unsigned char* p, unsigned int n) {
+bool shiftJisWithin(const unsigned char* p, unsigned int n, bool codecCells) {
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < kHighBit || inRange(b, kKanaFirst, kKanaLast))
@@ -96,13 +115,13 @@ bool shiftJisWithin(const unsigned char* p, unsigned int n) {
         const bool evenRow = t >= 0x9F;
         const unsigned row = pair * 2 + (evenRow ? 2 : 1);
         const unsigned cell = evenRow ? t - 0x9Fu + 1 : t - 0x40u + 1 - (t > 0x7F ? 1 : 0);
-        if (!jisX0208Cell(row, cell))
+        if (!jisX0208Cell(row, cell, codecCells))
             return false;
     }
     return true;
 }
 
-bool eucJpWithin(const unsigned char* p, unsigned int n) {
+bool eucJpWithin(const unsigned char* p, unsigned int n, bool codecCells) {
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < kHighBit)
@@ -115,7 +134,7 @@ bool eucJpWithin(const unsigned char* p, unsigned int n) {
                 return false;
             i += 2;
         } else if (!inRange(b, kEucFirst, kEucLast) || i + 1 >= n ||
-                   !jisX0208Cell(b - 0xA0u, static_cast<unsigned>(p[++i]) - 0xA0u)) {
+                   !jisX0208Cell(b - 0xA0u, static_cast<unsigned>(p[++i]) - 0xA0u, codecCells)) {
             return false;
         }
     }
@@ -124,7 +143,7 @@ bool eucJpWithin(const unsigned char* p, unsigned int n) {
 
 // ISO-2022-JP has ASCII, JIS X 0201 Roman and JIS X 0208, and a two-byte
 // run holds only pairs.
-bool iso2022JpWithin(const unsigned char* p, unsigned int n) {
+bool iso2022JpWithin(const unsigned char* p, unsigned int n, bool codecCells) {
     bool twoByte = false;
     for (unsigned int i = 0; i < n; ++i) {
         const unsigned char b = p[i];
@@ -146,7 +165,7 @@ bool iso2022JpWithin(const unsigned char* p, unsigned int n) {
         if (!twoByte)
             continue;
         if (!inRange(b, kSet94First, kSet94Last) || i + 1 >= n || !inRange(p[i + 1], kSet94First, kSet94Last) ||
-            !jisX0208Cell(b - 0x20u, p[i + 1] - 0x20u))
+            !jisX0208Cell(b - 0x20u, p[i + 1] - 0x20u, codecCells))
             return false;
         ++i;
     }
@@ -210,13 +229,17 @@ bool inAny(unsigned code, const CodeRange* first, const CodeRange* last) {
     return false;
 }
 
-bool big5Within(const unsigned char* p, unsigned int n, bool hkscs) {
+bool big5Within(const unsigned char* p, unsigned int n, bool hkscs, bool etenLetters) {
     for (unsigned int i = 0; i < n; ++i) {
         if (p[i] < kHighBit)
             continue;
         if (p[i] < kBig5FirstLead || i + 1 >= n)
             return false;
         const unsigned code = (static_cast<unsigned>(p[i]) << 8) | p[i + 1];
+        if (etenLetters && big5EtenLetter(code)) {
+            ++i;
+            continue;
+        }
         if (inAny(code, std::begin(kBig5Otherwise), std::end(kBig5Otherwise)) ||
             (hkscs && inAny(code, std::begin(kBig5HkscsOtherwise), std::end(kBig5HkscsOtherwise))))
             return false;
@@ -283,40 +306,91 @@ bool ucs2Within(int page, const unsigned char* p, unsigned int n) {
     return true;
 }
 
-bool jisWithin(int page, const unsigned char* p, unsigned int n) {
+bool jisWithin(int page, const unsigned char* p, unsigned int n, bool codecCells) {
     if (page == kShiftJisPage)
-        return shiftJisWithin(p, n);
+        return shiftJisWithin(p, n, codecCells);
     if (page == kEucJpPage)
-        return eucJpWithin(p, n);
+        return eucJpWithin(p, n, codecCells);
     if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage)
-        return iso2022JpWithin(p, n);
+        return iso2022JpWithin(p, n, codecCells);
     return false;
 }
 
-} // namespace
+// The UTF-8 text with each character `rewrite` takes written as it
+// writes it; the text stays as it is where it is not well-formed.
+template <typename Rewrite>
+void rewriteScalars(DataBuffer& utf8, Rewrite rewrite) {
+    DataBuffer out;
+    const unsigned char* p = utf8.getData();
+    const unsigned int n = utf8.getSize();
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(p + i, n - i, cp);
+        if (length <= 0)
+            return;
+        if (!rewrite(cp, out))
+            out.append(p + i, static_cast<unsigned int>(length));
+        i += static_cast<unsigned int>(length);
+    }
+    utf8.takeFrom(out);
+}
 
-bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsigned int count) {
+bool within(const char* name, const unsigned char* bytes, unsigned int count, bool codecCells) {
     const int page = static_cast<int>(charsetNameToCodePage(name));
     if (!bytes)
         count = 0;
     switch (charsetNameRepertoire(name)) {
     case NameRepertoire::Page: return true;
     case NameRepertoire::Gb2312: return page == kGbkPage && gb2312Within(bytes, count);
-    case NameRepertoire::JisX0208: return jisWithin(page, bytes, count);
+    case NameRepertoire::JisX0208: return jisWithin(page, bytes, count, codecCells);
     case NameRepertoire::KsX1001:
         // EUC-KR's own page maps 0x80-0x9F to C1 controls, which its readers refuse.
         return page == kUhcPage || page == kEucKrPage ? eucKrWithin(bytes, count) : iso2022KrWithin(bytes, count);
-    case NameRepertoire::Big5: return page == kBig5Page && big5Within(bytes, count, false);
-    case NameRepertoire::Big5Hkscs: return page == kBig5Page && big5Within(bytes, count, true);
+    case NameRepertoire::Big5: return page == kBig5Page && big5Within(bytes, count, false, codecCells);
+    case NameRepertoire::Big5Hkscs: return page == kBig5Page && big5Within(bytes, count, true, false);
     case NameRepertoire::Tis620: return noByteIn(bytes, count, kHighBit, kTis620Last);
     case NameRepertoire::Iso8859: return noByteIn(bytes, count, kHighBit, kC1Last);
     case NameRepertoire::Ucs2: return ucs2Within(page, bytes, count);
     case NameRepertoire::Beyond:
         // Written as its ISO-2022-JP subset, as python's codec writes that;
         // asked of no bytes (whether it is read whole), it is not.
-        return bytes != nullptr && jisWithin(page, bytes, count);
+        return bytes != nullptr && jisWithin(page, bytes, count, codecCells);
     }
     return false;
+}
+
+} // namespace
+
+bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsigned int count) {
+    return within(name, bytes, count, false);
+}
+
+bool bytesWithinNamedCodec(const char* name, const unsigned char* bytes, unsigned int count) {
+    return within(name, bytes, count, true);
+}
+
+bool big5EtenLetter(unsigned code) {
+    return code >= kBig5EtenLetters.first && code <= kBig5EtenLetters.last;
+}
+
+char jisRomanByte(std::uint32_t cp) {
+    return cp == kYenSign ? '\\' : (cp == kOverline ? '~' : 0);
+}
+
+void readAsNamedStandard(const char* name, DataBuffer& read, DataBuffer& text) {
+    const NameRepertoire repertoire = charsetNameRepertoire(name);
+    if (repertoire != NameRepertoire::JisX0208 && repertoire != NameRepertoire::Beyond)
+        return;
+    rewriteScalars(read, [](std::uint32_t cp, DataBuffer& out) {
+        for (const ReadOtherwise& c : kJisCellsReadOtherwise)
+            if (c.vendor == cp)
+                return out.appendCharUtf8(c.standard) > 0;
+        return false;
+    });
+    rewriteScalars(text, [](std::uint32_t cp, DataBuffer& out) {
+        const char roman = jisRomanByte(cp);
+        return roman != 0 && out.appendChar(static_cast<unsigned char>(roman));
+    });
 }
 
 } // namespace tessik

@@ -5,16 +5,19 @@
 #                                    (both methods, the value "pain caf\xe9",
 #                                    "any": refused or sent), but the names
 #                                    the table says python reads otherwise
-#   sent_xml.py judge                reads "REQUEST-HEX VALUE-HEX CHARSET-HEX"
-# lines (a request as the capturing peer received it, the string value the
-# call carries and the charset it was sent in, "-" for none) and prints
-# "ok" where python's expat reads that value from it,
-# else what it read. The body is read as RFC 7303 has it: a byte-order
-# mark first, then the Content-Type's charset (decoded by python's codec
-# and the text given to expat), then the document's own declaration
-# (expat's reading of the bytes). A form's value is read by python's
-# urllib in the Content-Type's charset first; a multipart form's, whose
-# parts name none, and a GET's query in the charset the request was given.
+#   sent_xml.py judge                reads "REQUEST-HEX VALUE-HEX CHARSET-HEX
+#                                    BROWSERS CALL-HEX" lines (a request as
+# the capturing peer received it, the string value the call carries, the
+# charset it was sent in, "-" for none, what a browser's encoder writes
+# for the call's string under that charset, as web_encode.mjs beside this
+# file prints it, and the call's string) and prints "ok" where python's expat reads that value
+# from it, else what it read. The body is read as RFC 7303 has it: a
+# byte-order mark first, then the Content-Type's charset (decoded by
+# python's codec and the text given to expat), then the document's own
+# declaration (expat's reading of the bytes). A form's value (a GET's
+# query, a form's body, a multipart form's text part) is judged by its
+# bytes instead: those a browser's encoder writes, or those python's codec
+# of the name writes; a form's Content-Type names the charset it was given.
 import codecs
 import email.message
 import sys
@@ -31,28 +34,61 @@ def lookup(charset):
     return codecs.lookup(MACHINE_PAGES.get(charset.strip().lower(), charset))
 
 
-def value_of(request, asked):
+def parts_of(request):
+    """A request's head, body, fields and the charset its Content-Type names."""
     head, _, body = request.partition(b"\r\n\r\n")
     fields = email.message.Message()
     for line in head.split(b"\r\n")[1:]:
         name, _, val = line.decode("latin-1").partition(":")
         fields[name.strip()] = val.strip()
-    charset = fields.get_param("charset") if fields.get("Content-Type") else None
-    marked = body[:3] == b"\xef\xbb\xbf" or body[:2] in (b"\xff\xfe", b"\xfe\xff")
-    data = body
+    return head, body, fields, fields.get_param("charset") if fields.get("Content-Type") else None
+
+
+def form_bytes(request):
+    """A form's value as sent (bytes), and the charset its Content-Type
+    names; None for a request that is no form."""
+    head, body, fields, charset = parts_of(request)
     target = head.split(b"\r\n")[0].split(b" ")[1]
+    pairs = None
     if head.startswith(b"GET ") and b"?" in target:
-        # A query names no charset: it is in the one the request was given.
-        query = target.partition(b"?")[2].decode("ascii")
-        data = urllib.parse.parse_qs(query, encoding=lookup(asked).name, errors="strict")["v"][0]
+        pairs = target.partition(b"?")[2]
     elif fields.get_content_type() == "application/x-www-form-urlencoded":
-        data = urllib.parse.parse_qs(body.decode("ascii"), encoding=lookup(charset).name, errors="strict")["v"][0]
+        pairs = body
     elif fields.get_content_type() == "multipart/form-data":
-        # A part names no charset: its text is in the one the request was given.
         parts = body.split(b"--" + fields.get_param("boundary").encode("latin-1"))
         value = next(p for p in parts if b'name="v"' in p.partition(b"\r\n\r\n")[0]).partition(b"\r\n\r\n")[2]
-        data = value[: -len(b"\r\n")].decode(lookup(asked).name)
-    elif body[:4] in (b"\xff\xfe\x00\x00", b"\x00\x00\xfe\xff"):
+        return value[: -len(b"\r\n")], charset
+    if pairs is None:
+        return None
+    for pair in pairs.split(b"&"):
+        name, _, value = pair.partition(b"=")
+        if name == b"v":
+            return urllib.parse.unquote_to_bytes(value.replace(b"+", b" ")), charset
+    return b"", charset
+
+
+def python_bytes(text, charset):
+    try:
+        return text.encode(lookup(charset).name if charset.strip() else "utf-8")
+    except (LookupError, UnicodeError):
+        return None
+
+
+def judge_form(sent, charset, text, asked, web):
+    wanted = {"web": None if web in ("none", "unwritten") else bytes.fromhex(web), "python": python_bytes(text, asked)}
+    if charset is not None and charset.strip().lower() != asked.strip().lower():
+        return "named %r for %r" % (charset, asked)
+    if sent in wanted.values():
+        return "ok"
+    return "sent %s under %r where the browser's encoder writes %s and python's codec %s" % (
+        sent.hex(), asked, web, wanted["python"].hex() if wanted["python"] is not None else "none")
+
+
+def value_of(request):
+    _, body, _, charset = parts_of(request)
+    marked = body[:3] == b"\xef\xbb\xbf" or body[:2] in (b"\xff\xfe", b"\xfe\xff")
+    data = body
+    if body[:4] in (b"\xff\xfe\x00\x00", b"\x00\x00\xfe\xff"):
         # expat has no UTF-32: python's codec reads it by its mark.
         data = body.decode("utf-32")
     elif charset and not marked:
@@ -92,9 +128,14 @@ if sys.argv[1] == "rows":
         print(method, charset.encode("utf-8").hex() or "-", value.encode("utf-8").hex(), outcome)
     sys.exit()
 for line in sys.stdin:
-    request, value, asked = (bytes.fromhex(x) if x != "-" else b"" for x in line.split())
+    request, value, asked = (bytes.fromhex(x) if x != "-" else b"" for x in line.split()[:3])
+    browsers, call = line.split()[3], bytes.fromhex(line.split()[4])
+    form = form_bytes(request)
+    if form is not None:
+        print(judge_form(form[0], form[1], call.decode("utf-8"), asked.decode("utf-8"), browsers))
+        continue
     try:
-        got = value_of(request, asked.decode("utf-8"))
+        got = value_of(request)
     except (xml.parsers.expat.ExpatError, LookupError, UnicodeError, ValueError) as e:
         got = "unread: %s" % e
     sent_as = request[request.find(b"Content-Type:") :].split(b"\r\n")[0].decode("latin-1")

@@ -1,0 +1,36 @@
+#pragma once
+// The codes text goes out in under a caller's charset name. Every road
+// writes what python's codec of the name writes; a form's values go first
+// in what a browser's encoder for the label writes, as a browser's form
+// would send them.
+
+namespace tessik {
+
+class DataBuffer;
+
+// Whether bytes written in `page` (the library's page for the name, or the
+// one it wrote the name's text in) are what python's codec of the name
+// writes for the text (UTF-8): codes of the standard the name stands for,
+// read back by the codec's reading as the text. A page without a decoder
+// here is held to the standard's codes alone.
+bool writtenAsNamed(const char* name, int page, const unsigned char* bytes, unsigned int count,
+                    const unsigned char* utf8, unsigned int n);
+
+// Whether a text (UTF-8) holds the yen sign or the overline.
+bool holdsJisRoman(const unsigned char* utf8, unsigned int n);
+
+// A text (UTF-8) holding the yen sign or the overline, appended in the
+// codes python's codec of an ISO-2022-JP name writes: JIS X 0201 Roman's
+// '\\' and '~' behind ESC ( J, which the pages' writers have not, and which
+// the codec reads back as the two. False for a text without them, another
+// name, or a text the codec does not write, the output then unfinished.
+bool writeJisRomanAsNamed(const char* name, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out);
+
+// A form's text (UTF-8) under its charset label, appended: in the codes a
+// browser's encoder for the label writes where it writes the text, else in
+// those python's codec of the name writes (`page` is the library's page for
+// the name, 0 or UTF-8's for text that stays UTF-8). False where neither
+// writes it, the output then unfinished.
+bool writeFormText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out);
+
+} // namespace tessik
