@@ -378,7 +378,7 @@ void AttributeSet::removeDuplicates() {
 
 // Names are written as XML names and once each, the last value of a name
 // winning, whatever the set holds.
-void AttributeSet::serialize(StringBuffer& out) const {
+void AttributeSet::serialize(StringBuffer& out, StringBuffer* unwritable) const {
     if (getCount() == 0)
         return;
     std::vector<std::string_view> written = names();
@@ -390,14 +390,18 @@ void AttributeSet::serialize(StringBuffer& out) const {
     if (anyMended) {
         for (const std::string_view& n : written) {
             const int start = mended.getSize();
-            xmlchars::appendName(n.data(), static_cast<int>(n.size()), mended);
+            if (!xmlchars::appendName(n.data(), static_cast<int>(n.size()), mended)) {
+                if (unwritable && unwritable->getSize() == 0)
+                    unwritable->appendBytes(n.data(), static_cast<int>(n.size()));
+                mended.shorten(mended.getSize() - start);
+            }
             mendedAt.emplace_back(start, mended.getSize() - start);
         }
         for (std::size_t i = 0; i < written.size(); ++i)
             written[i] =
                 std::string_view(mended.getString() + mendedAt[i].first, static_cast<std::size_t>(mendedAt[i].second));
     }
-    if (mended.appendFailed())
+    if (mended.appendFailed() || (unwritable && unwritable->appendFailed()))
         out.markAppendFailed();
     std::vector<char> superseded;
     markSuperseded(written, superseded);

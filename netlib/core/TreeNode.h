@@ -55,8 +55,10 @@ public:
     bool getAt(int index, tessik::StringBuffer& name, tessik::StringBuffer& value) const;
     // Keeps the last attribute of each name, where it stands.
     void removeDuplicates();
-    // Names are written mended and once each, with the last value given.
-    void serialize(tessik::StringBuffer& out) const;
+    // Names are written mended and once each, with the last value given. A
+    // name holding a character beyond ASCII that no name holds is left out
+    // and, the first such, copied into `unwritable` when given.
+    void serialize(tessik::StringBuffer& out, tessik::StringBuffer* unwritable = nullptr) const;
 
 private:
     bool ensureStorage();
@@ -168,9 +170,11 @@ public:
     // Writes the node and its subtree: CR LF line ends, four blanks per
     // level; at a record's root the declaration (unless noDeclaration),
     // stylesheets, DOCTYPE and instruction texts come first. False when the
-    // text could not be completed (the buffer could not grow): `out` then
-    // holds only part of it.
-    bool serialize(tessik::StringBuffer& out, int index, int depth, bool noDeclaration);
+    // text could not be completed (the buffer could not grow), or a tag or
+    // attribute name holds a character beyond ASCII that no XML name holds
+    // (the first such name in `unwritable`): `out` then holds only part of it.
+    bool serialize(tessik::StringBuffer& out, int index, int depth, bool noDeclaration,
+                   tessik::StringBuffer* unwritable = nullptr);
 
 private:
     friend class TreeInfo;
@@ -192,10 +196,11 @@ private:
     bool appendChildIn(TreeNode* child, NodeArena* arena);
     void emitDocumentHead(tessik::StringBuffer& out, bool noDeclaration);
     void emitStylesheets(tessik::StringBuffer& out);
+    // A name that cannot be written goes into `unwritable` (the first one).
     // False when the node was written whole as an empty-element tag.
-    bool emitStartTag(tessik::StringBuffer& out, int depth) const;
+    bool emitStartTag(tessik::StringBuffer& out, int depth, tessik::StringBuffer& unwritable) const;
     void emitContent(tessik::StringBuffer& out) const;
-    void emitEndTag(tessik::StringBuffer& out, int depth) const;
+    void emitEndTag(tessik::StringBuffer& out, int depth, tessik::StringBuffer& unwritable) const;
 
     TreeInfo* m_document;
     char* m_tag; // null reads as ""

@@ -196,7 +196,6 @@ private:
     void readClosingTag();
     bool readStartTag();
     const char* readName(bool attribute, int& n);
-    bool nameKept(const char* name, int n);
     void readAttributes(TreeNode* node, bool& selfClosing);
     void appendAttrValue();
     void closeOpen();
@@ -570,17 +569,36 @@ void XmlReader::readClosingTag() {
 
 // A name read in place: the bytes up to whitespace, "/", ">" (or "=" for an
 // attribute name); quotes and "<" in it, which no name holds, are taken
-// out in a copy.
+// out in a copy. Mending a name may drop an ASCII byte, as the lenient
+// rules have it, but never a character beyond ASCII: one that no XML name
+// holds (or bytes that are not UTF-8) refuses the document, judged on this
+// one scan, and null is returned.
 const char* XmlReader::readName(bool attribute, int& n) {
     const char* p = at();
     const char* end = p;
+    const char* const last = p + m_engine.remaining();
     bool noise = false;
+    bool kept = true;
     for (char c; (c = *end) != 0 && !isSpace(c) && c != '/' && c != '>' && !(attribute && c == '=');) {
-        noise = noise || isNameNoise(c);
-        ++end;
+        if (static_cast<unsigned char>(c) < xmlchars::kAsciiEnd) {
+            noise = noise || isNameNoise(c);
+            ++end;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const int len = xmlchars::utf8CharAt(end, static_cast<int>(last - end), cp);
+        kept = kept && len > 0 && xmlchars::isNameChar(cp);
+        end += len > 0 ? len : 1;
     }
     advance(static_cast<std::uint32_t>(end - p));
     n = static_cast<int>(end - p);
+    if (!kept) {
+        m_log.logError(xml_msg::kNotNameChar);
+        m_log.logData(xml_msg::kNameTag, std::string(p, static_cast<std::size_t>(n)).c_str());
+        m_refused = true;
+        m_stop = true;
+        return nullptr;
+    }
     if (!noise)
         return p;
     m_tag.clear();
@@ -590,23 +608,10 @@ const char* XmlReader::readName(bool attribute, int& n) {
     return m_tag.getString();
 }
 
-// Mending a name may drop an ASCII byte, as the lenient rules have it, but
-// never a character above ASCII: a name holding one that is no name
-// character (or bytes that are not UTF-8) refuses the document, as expat
-// refuses it.
-bool XmlReader::nameKept(const char* name, int n) {
-    if (xmlchars::nonAsciiAreNameChars(name, n))
-        return true;
-    m_log.logError(xml_msg::kNotNameChar);
-    m_refused = true;
-    m_stop = true;
-    return false;
-}
-
 bool XmlReader::readStartTag() {
     int tagLength = 0;
     const char* tag = readName(false, tagLength);
-    if (!nameKept(tag, tagLength) || atEnd())
+    if (!tag || atEnd())
         return false;
     skipSpace();
     bool selfClosing = false;
@@ -670,7 +675,7 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
     while (cur() != '>' && !atEnd()) {
         int nameLength = 0;
         const char* name = readName(true, nameLength);
-        if (!nameKept(name, nameLength))
+        if (!name)
             return;
         // Kept before the value is read: a mended name lives in scratch.
         const int nameAt = m_attrBytes.getSize();
