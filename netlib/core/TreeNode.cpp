@@ -541,7 +541,7 @@ TreeNode* TreeNode::createNode(TreeNode* parent, const char* tag) {
     return node;
 }
 
-TreeNode* TreeNode::createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n) {
+TreeNode* TreeNode::createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n, bool isName) {
     if (parent && !isLive(parent))
         return nullptr;
     TreeNode* node = new (arena, std::nothrow) TreeNode();
@@ -555,7 +555,7 @@ TreeNode* TreeNode::createIn(NodeArena* arena, TreeNode* parent, const char* tag
         }
     }
     if (n > 0)
-        node->storeTag(tag, n, arena);
+        node->storeTag(tag, n, arena, isName);
     if (parent && !parent->appendChildIn(node, arena)) {
         delete node;
         return nullptr;
@@ -674,9 +674,9 @@ void TreeNode::releaseTag() {
     m_tagInArena = 0;
 }
 
-void TreeNode::storeTag(const char* tag, int n, NodeArena* arena) {
+void TreeNode::storeTag(const char* tag, int n, NodeArena* arena, bool isName) {
     StringBuffer mended;
-    if (!xmlchars::isName(tag, n)) {
+    if (!isName && !xmlchars::isName(tag, n)) {
         mended.appendBytes(tag, n);
         xmlchars::mendName(mended);
         tag = mended.getString();
@@ -821,7 +821,7 @@ void TreeNode::dropRepeatedAttributes() {
 }
 
 void TreeNode::setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes,
-                                   int byteCount) {
+                                   int byteCount, bool namesAreNames) {
     if (!alive() || lengthCount < 2)
         return;
     // Names that are XML names already, given once each: the common case,
@@ -830,7 +830,7 @@ void TreeNode::setParsedAttributes(NodeArena* arena, const int* lengths, int len
     std::string_view names[kPairwiseLimit];
     for (int i = 0, pos = 0; plain && i < lengthCount / 2; ++i) {
         names[i] = std::string_view(bytes + pos, static_cast<std::size_t>(lengths[2 * i]));
-        plain = lengths[2 * i] > 0 && xmlchars::isName(names[i].data(), lengths[2 * i]);
+        plain = lengths[2 * i] > 0 && (namesAreNames || xmlchars::isName(names[i].data(), lengths[2 * i]));
         for (int j = 0; plain && j < i; ++j)
             plain = names[j] != names[i];
         pos += lengths[2 * i] + lengths[2 * i + 1];

@@ -94,10 +94,11 @@ public:
 
     static TreeNode* createRoot(const char* tag);
     static TreeNode* createNode(TreeNode* parent, const char* tag);
-    // The parser's road: the node, its tag (n bytes, mended), and what it is
-    // given later through the calls below, carved from the arena; a root
-    // when parent is null.
-    static TreeNode* createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n);
+    // The parser's road: the node, its tag (n bytes, mended unless the
+    // reader found it an XML name already), and what it is given later
+    // through the calls below, carved from the arena; a root when parent is
+    // null.
+    static TreeNode* createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n, bool isName = false);
 
     bool appendChild(TreeNode* child);
     void setDocument(TreeInfo* record);
@@ -130,8 +131,10 @@ public:
     void dropRepeatedAttributes();
     // The parser's road for a whole start tag: lengths and bytes as an
     // AttributeSet packs them, names as read; mended, a repeated name
-    // keeping its last value, and kept in the arena.
-    void setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes, int byteCount);
+    // keeping its last value, and kept in the arena. `namesAreNames`: the
+    // reader found every name an XML name already.
+    void setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes, int byteCount,
+                             bool namesAreNames = false);
     void updateAttribute(const char* name, const char* value);
     bool getAttrValue(const char* name, tessik::StringBuffer& out) const;
     bool hasAttrWithValue(const char* name, const char* value) const;
@@ -181,8 +184,9 @@ private:
     TreeNode();
     bool alive() const { return m_magic == xmltree::kAlive; }
     bool tagEquals(const char* tag) const;
-    // The tag as n bytes, mended, on the heap or in the arena.
-    void storeTag(const char* tag, int n, NodeArena* arena);
+    // The tag as n bytes, mended unless known to be a name, on the heap or in
+    // the arena.
+    void storeTag(const char* tag, int n, NodeArena* arena, bool isName = false);
     void releaseTag();
     bool getDeclAttr(const char* name, tessik::StringBuffer& out) const;
     // Creates the attribute set when absent; null when no attribute can be added.

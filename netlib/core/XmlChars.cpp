@@ -42,10 +42,6 @@ bool inRanges(const std::uint32_t (&ranges)[N][2], std::uint32_t c) {
     return it != std::end(ranges) && (*it)[0] <= c;
 }
 
-constexpr bool isAsciiLetter(std::uint32_t c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 const char* referenceFor(char c) {
     switch (c) {
     case ' ': return "&#32;";
@@ -59,21 +55,6 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// ASCII name characters: bit 1 may start a name, bit 2 may stand in one.
-constexpr std::uint8_t kStartsName = 1;
-constexpr std::uint8_t kInName = 2;
-struct AsciiNameTable {
-    std::uint8_t bits[kAsciiEnd] = {};
-    constexpr AsciiNameTable() {
-        for (std::uint32_t c = 0; c < kAsciiEnd; ++c) {
-            const bool start = isAsciiLetter(c) || c == '_' || c == ':';
-            const bool inside = start || (c >= '0' && c <= '9') || c == '-' || c == '.';
-            bits[c] = static_cast<std::uint8_t>((start ? kStartsName : 0) | (inside ? kInName : 0));
-        }
-    }
-};
-constexpr AsciiNameTable kAsciiNames;
-
 } // namespace
 
 bool isChar(std::uint32_t c) {
@@ -83,13 +64,13 @@ bool isChar(std::uint32_t c) {
 
 bool isNameStart(std::uint32_t c) {
     if (c < kAsciiEnd)
-        return (kAsciiNames.bits[c] & kStartsName) != 0;
+        return (kAsciiNameBits[c] & kStartsName) != 0;
     return inRanges(kNameStartRanges, c);
 }
 
 bool isNameChar(std::uint32_t c) {
     if (c < kAsciiEnd)
-        return (kAsciiNames.bits[c] & kInName) != 0;
+        return (kAsciiNameBits[c] & kInName) != 0;
     return inRanges(kNameRanges, c);
 }
 
@@ -106,10 +87,10 @@ bool isName(const char* p, int n) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);
     int ascii = 0;
     if (u[0] < kAsciiEnd) {
-        if (!(kAsciiNames.bits[u[0]] & kStartsName))
+        if (!(kAsciiNameBits[u[0]] & kStartsName))
             return false;
         for (ascii = 1; ascii < n && u[ascii] < kAsciiEnd; ++ascii)
-            if (!(kAsciiNames.bits[u[ascii]] & kInName))
+            if (!(kAsciiNameBits[u[ascii]] & kInName))
                 return false;
         if (ascii == n)
             return true;

@@ -16,6 +16,24 @@ constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";
 // Bytes and characters from here on are beyond ASCII.
 constexpr std::uint32_t kAsciiEnd = 0x80;
 
+// ASCII name characters, by byte: kStartsName may start a name, kInName may
+// stand in one.
+constexpr std::uint8_t kStartsName = 1;
+constexpr std::uint8_t kInName = 2;
+struct AsciiNameTable {
+    std::uint8_t bits[kAsciiEnd] = {};
+    constexpr AsciiNameTable() {
+        for (std::uint32_t c = 0; c < kAsciiEnd; ++c) {
+            const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            const bool start = letter || c == '_' || c == ':';
+            const bool inside = start || (c >= '0' && c <= '9') || c == '-' || c == '.';
+            bits[c] = static_cast<std::uint8_t>((start ? kStartsName : 0) | (inside ? kInName : 0));
+        }
+    }
+    constexpr std::uint8_t operator[](std::uint32_t c) const { return bits[c]; }
+};
+inline constexpr AsciiNameTable kAsciiNameBits;
+
 // XML 1.0's Char production.
 bool isChar(std::uint32_t c);
 // Name characters as XML 1.0's fifth edition has them, beyond the Basic

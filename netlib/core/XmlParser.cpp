@@ -53,6 +53,40 @@ bool isNameNoise(char c) {
     return c == '"' || c == '\'' || c == '<';
 }
 
+// What a byte is to the scan of a name, in one table read: where the name
+// ends (in an attribute's name, "=" too), noise, an ASCII name character
+// (as XmlChars has them), or the lead of a character beyond ASCII.
+constexpr std::uint8_t kScanEnds = 1;
+constexpr std::uint8_t kScanEndsAttribute = 2;
+constexpr std::uint8_t kScanNoise = 4;
+constexpr std::uint8_t kScanStartsName = 8;
+constexpr std::uint8_t kScanInName = 16;
+constexpr std::uint8_t kScanBeyondAscii = 32;
+constexpr int kByteValues = 256;
+struct NameScanTable {
+    std::uint8_t bits[kByteValues] = {};
+    constexpr NameScanTable() {
+        for (int c = 0; c < kByteValues; ++c) {
+            std::uint8_t k = 0;
+            if (c == 0 || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>')
+                k = kScanEnds | kScanEndsAttribute;
+            else if (c == '=')
+                k = kScanEndsAttribute;
+            if (c == '"' || c == '\'' || c == '<')
+                k |= kScanNoise;
+            if (c >= static_cast<int>(xmlchars::kAsciiEnd))
+                k |= kScanBeyondAscii;
+            else if (c != '=') {
+                const std::uint8_t name = xmlchars::kAsciiNameBits[static_cast<std::uint32_t>(c)];
+                k |=
+                    (name & xmlchars::kStartsName ? kScanStartsName : 0) | (name & xmlchars::kInName ? kScanInName : 0);
+            }
+            bits[c] = k;
+        }
+    }
+};
+constexpr NameScanTable kNameScan;
+
 void removeNameNoise(StringBuffer& name) {
     const char* p = name.getString();
     const int n = name.getSize();
@@ -195,7 +229,7 @@ private:
     TreeNode* readStylesheet(ParseEngine& engine);
     void readClosingTag();
     bool readStartTag();
-    const char* readName(bool attribute, int& n);
+    const char* readName(bool attribute, int& n, bool& isName);
     void readAttributes(TreeNode* node, bool& selfClosing);
     void appendAttrValue();
     void closeOpen();
@@ -571,27 +605,40 @@ void XmlReader::readClosingTag() {
 // attribute name); quotes and "<" in it, which no name holds, are taken
 // out in a copy. Mending a name may drop an ASCII byte, as the lenient
 // rules have it, but never a character beyond ASCII: one that no XML name
-// holds (or bytes that are not UTF-8) refuses the document, judged on this
-// one scan, and null is returned.
-const char* XmlReader::readName(bool attribute, int& n) {
+// holds (or bytes that are not UTF-8) refuses the document, and null is
+// returned. The same scan tells whether the name is an XML name as it
+// stands (`isName`), which nothing need judge again.
+const char* XmlReader::readName(bool attribute, int& n, bool& isName) {
     const char* p = at();
     const char* end = p;
     const char* const last = p + m_engine.remaining();
-    bool noise = false;
+    const std::uint8_t ends = attribute ? kScanEndsAttribute : kScanEnds;
+    // ASCII bytes are judged together: their bits AND-ed, noise OR-ed.
+    std::uint8_t all = kScanInName;
+    std::uint8_t any = 0;
     bool kept = true;
-    for (char c; (c = *end) != 0 && !isSpace(c) && c != '/' && c != '>' && !(attribute && c == '=');) {
-        if (static_cast<unsigned char>(c) < xmlchars::kAsciiEnd) {
-            noise = noise || isNameNoise(c);
+    bool name = (kNameScan.bits[static_cast<unsigned char>(*p)] & (kScanStartsName | kScanBeyondAscii)) != 0;
+    for (;;) {
+        const std::uint8_t k = kNameScan.bits[static_cast<unsigned char>(*end)];
+        if (k & ends)
+            break;
+        if (!(k & kScanBeyondAscii)) {
+            all &= k;
+            any |= k;
             ++end;
             continue;
         }
         std::uint32_t cp = 0;
         const int len = xmlchars::utf8CharAt(end, static_cast<int>(last - end), cp);
         kept = kept && len > 0 && xmlchars::isNameChar(cp);
+        name = name && kept && (end != p || xmlchars::isNameStart(cp));
         end += len > 0 ? len : 1;
     }
+    const bool noise = (any & kScanNoise) != 0;
+    name = name && (all & kScanInName) != 0;
     advance(static_cast<std::uint32_t>(end - p));
     n = static_cast<int>(end - p);
+    isName = name && n > 0;
     if (!kept) {
         m_log.logError(xml_msg::kNotNameChar);
         m_log.logData(xml_msg::kNameTag, std::string(p, static_cast<std::size_t>(n)).c_str());
@@ -610,7 +657,8 @@ const char* XmlReader::readName(bool attribute, int& n) {
 
 bool XmlReader::readStartTag() {
     int tagLength = 0;
-    const char* tag = readName(false, tagLength);
+    bool tagIsName = false;
+    const char* tag = readName(false, tagLength, tagIsName);
     if (!tag || atEnd())
         return false;
     skipSpace();
@@ -619,7 +667,7 @@ bool XmlReader::readStartTag() {
         selfClosing = true;
         advance(1);
     }
-    TreeNode* node = TreeNode::createIn(m_arena, m_open, tag, tagLength);
+    TreeNode* node = TreeNode::createIn(m_arena, m_open, tag, tagLength, tagIsName);
     if (!node)
         return false;
     m_open = node;
@@ -672,9 +720,12 @@ void XmlReader::appendAttrValue() {
 void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
     m_attrLengths.clear();
     m_attrBytes.clear();
+    bool namesAreNames = true;
     while (cur() != '>' && !atEnd()) {
         int nameLength = 0;
-        const char* name = readName(true, nameLength);
+        bool isName = false;
+        const char* name = readName(true, nameLength, isName);
+        namesAreNames = namesAreNames && (isName || nameLength == 0);
         if (!name)
             return;
         // Kept before the value is read: a mended name lives in scratch.
@@ -704,7 +755,7 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
     // Names are mended, and a name given twice keeps its last value.
     if (!m_attrLengths.empty())
         node->setParsedAttributes(m_arena, m_attrLengths.data(), static_cast<int>(m_attrLengths.size()),
-                                  m_attrBytes.getString(), m_attrBytes.getSize());
+                                  m_attrBytes.getString(), m_attrBytes.getSize(), namesAreNames);
 }
 
 void XmlReader::closeOpen() {
