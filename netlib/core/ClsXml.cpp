@@ -10,6 +10,7 @@
 #include "netlib/core/FileSys.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlChars.h"
 #include "netlib/core/XmlParser.h"
 
 namespace tessik {
@@ -38,7 +39,10 @@ bool logUnwritableName(const StringBuffer& name, LogBase& log) {
     if (name.getSize() == 0)
         return false;
     log.logError(xml_msg::kNameNotWritten);
-    log.logData(xml_msg::kNameTag, name.getString());
+    // Logged as text: bytes that are not UTF-8 as U+FFFD.
+    StringBuffer shown;
+    xmlchars::appendEscaped(name.getString(), name.getSize(), xmlchars::TextKind::Cdata, false, shown);
+    log.logData(xml_msg::kNameTag, shown.getString());
     return true;
 }
 

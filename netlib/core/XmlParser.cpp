@@ -641,7 +641,10 @@ const char* XmlReader::readName(bool attribute, int& n, bool& isName) {
     isName = name && n > 0;
     if (!kept) {
         m_log.logError(xml_msg::kNotNameChar);
-        m_log.logData(xml_msg::kNameTag, std::string(p, static_cast<std::size_t>(n)).c_str());
+        // Logged as text: bytes that are not UTF-8 as U+FFFD.
+        StringBuffer shown;
+        xmlchars::appendEscaped(p, n, xmlchars::TextKind::Cdata, false, shown);
+        m_log.logData(xml_msg::kNameTag, shown.getString());
         m_refused = true;
         m_stop = true;
         return nullptr;
