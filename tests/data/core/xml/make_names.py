@@ -1,10 +1,11 @@
 # Writes the documents of names.txt into the folder given first: for "read"
 # row N (and "undecoded" row N, as uN), rN-CHARSET.xml (the document declaring CHARSET, in it, where
 # python's codec writes it; rN-bytes.xml, its bytes alone, when they are not
-# UTF-8) and rN.txt (its bytes); for "build" row N, bN-CHARSET.xml (or
-# bN-bytes.xml), the same of the document of its names that the library is
-# asked to write, <TAG ATTRIBUTE="v"><CHILD>c</CHILD></TAG>. Prints the
-# names written, one a line.
+# UTF-8) and rN.txt (its bytes); for "build" row N, bN.names (its names,
+# separated by NUL) and bN-CHARSET.xml (or bN-bytes.xml), the same of the
+# document of its names that the library is asked to write,
+# <TAG ATTRIBUTE="v"><CHILD>c</CHILD></TAG>. Prints the names written, one
+# a line.
 import codecs
 import os
 import sys
@@ -53,4 +54,5 @@ for prefix, docs in (("r", reads), ("u", undecoded)):
         write("%s%d.txt" % (prefix, n), doc)
         write_declared("%s%d" % (prefix, n), doc)
 for n, (tag, attribute, child) in enumerate(builds):
+    write("b%d.names" % n, b"\0".join([tag, attribute, child]))
     write_declared("b%d" % n, b"<" + tag + b" " + attribute + b'="v"><' + child + b">c</" + child + b"></" + tag + b">")
