@@ -391,9 +391,27 @@ void AttributeSet::serialize(StringBuffer& out, StringBuffer* unwritable) const 
         for (const std::string_view& n : written) {
             const int start = mended.getSize();
             if (!xmlchars::appendName(n.data(), static_cast<int>(n.size()), mended)) {
-                if (unwritable && unwritable->getSize() == 0)
-                    unwritable->appendBytes(n.data(), static_cast<int>(n.size()));
                 mended.shorten(mended.getSize() - start);
+                if (unwritable) {
+                    if (unwritable->getSize() == 0)
+                        unwritable->appendBytes(n.data(), static_cast<int>(n.size()));
+                } else {
+                    // An instruction's pseudo-attribute is data, not a name:
+                    // its characters are kept as read (its ASCII mended);
+                    // bytes that are not one XML carries, and U+FFFD a
+                    // decoder wrote for them, are left out.
+                    StringBuffer chars;
+                    const int size = static_cast<int>(n.size());
+                    for (int r = 0, len = 1; r < size; r += len > 0 ? len : 1) {
+                        std::uint32_t c = static_cast<unsigned char>(n[static_cast<std::size_t>(r)]);
+                        len = c < xmlchars::kAsciiEnd ? 1 : xmlchars::utf8CharAt(n.data() + r, size - r, c);
+                        if (len > 0 && xmlchars::isChar(c) && c != xmlchars::kReplacementChar)
+                            chars.appendBytes(n.data() + r, len);
+                    }
+                    xmlchars::appendName(chars.getString(), chars.getSize(), mended);
+                    if (chars.appendFailed())
+                        mended.markAppendFailed();
+                }
             }
             mendedAt.emplace_back(start, mended.getSize() - start);
         }

@@ -57,7 +57,9 @@ public:
     void removeDuplicates();
     // Names are written mended and once each, with the last value given. A
     // name holding a character beyond ASCII that no name holds is left out
-    // and, the first such, copied into `unwritable` when given.
+    // and, the first such, copied into `unwritable` when given; without it
+    // (an instruction's pseudo-attributes, which are data) it is written as
+    // read, its ASCII mended and bytes no XML character is left out.
     void serialize(tessik::StringBuffer& out, tessik::StringBuffer* unwritable = nullptr) const;
 
 private:

@@ -13,6 +13,7 @@ namespace xmlchars {
 // The replacement character, written for bytes and characters XML cannot
 // carry.
 constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";
+constexpr std::uint32_t kReplacementChar = 0xFFFD;
 // Bytes and characters from here on are beyond ASCII.
 constexpr std::uint32_t kAsciiEnd = 0x80;
 

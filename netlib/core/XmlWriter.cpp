@@ -75,7 +75,8 @@ void TreeNode::emitStylesheets(StringBuffer& out) {
         if (!isLive(sheet) || !sheet->m_attributes)
             continue;
         // One without attributes written would read back as none at all. An
-        // instruction's data is no name: what cannot be written is left out.
+        // instruction's data is no name: a pseudo-attribute no XML name holds
+        // is written as read.
         StringBuffer attributes;
         sheet->m_attributes->serialize(attributes);
         if (attributes.appendFailed())
