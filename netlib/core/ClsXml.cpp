@@ -10,6 +10,7 @@
 #include "netlib/core/FileSys.h"
 #include "netlib/core/StringBuffer.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlChars.h"
 #include "netlib/core/XmlParser.h"
 
 namespace tessik {
@@ -31,6 +32,18 @@ StringBuffer trimmed(const char* text) {
     StringBuffer sb(text ? text : "");
     sb.trimWhitespace();
     return sb;
+}
+
+// Whether a name the writer would not rename stopped the text: it is named.
+bool logUnwritableName(const StringBuffer& name, LogBase& log) {
+    if (name.getSize() == 0)
+        return false;
+    log.logError(xml_msg::kNameNotWritten);
+    // Logged as text: bytes that are not UTF-8 as U+FFFD.
+    StringBuffer shown;
+    xmlchars::appendEscaped(name.getString(), name.getSize(), xmlchars::TextKind::Cdata, false, shown);
+    log.logData(xml_msg::kNameTag, shown.getString());
+    return true;
 }
 
 } // namespace
@@ -216,7 +229,10 @@ bool ClsXml::saveToFile(const char* path, LogBase& log) {
     }
     // A text cut short is not written: no file is better than a damaged one.
     StringBuffer xml;
-    if (!node->serialize(xml, 0, 0, false) || encoding.appendFailed()) {
+    StringBuffer unwritable;
+    if (!node->serialize(xml, 0, 0, false, &unwritable) || encoding.appendFailed()) {
+        if (logUnwritableName(unwritable, log))
+            return false;
         log.logError(xml_msg::kTextIncomplete);
         log.logDataInt64("bytesWritten", xml.getSize());
         return false;
@@ -598,9 +614,11 @@ bool ClsXml::getXmlSb(StringBuffer& out) {
     out.clear();
     if (!live())
         return false;
-    if (m_node->serialize(out, 0, 0, false))
+    StringBuffer unwritable;
+    if (m_node->serialize(out, 0, 0, false, &unwritable))
         return true;
-    m_log.logError(xml_msg::kTextIncomplete);
+    if (!logUnwritableName(unwritable, m_log))
+        m_log.logError(xml_msg::kTextIncomplete);
     out.clear();
     return false;
 }

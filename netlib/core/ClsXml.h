@@ -30,6 +30,8 @@ constexpr const char* kNullTree = "null tree";
 constexpr const char* kInvalidTree = "invalid tree";
 constexpr const char* kTextIncomplete =
     "The XML text could not be completed: it is too large for one buffer, or memory ran out.";
+constexpr const char* kNameNotWritten =
+    "A name holds a character that no XML name holds: it is not renamed, and no text is written.";
 } // namespace xml_msg
 
 class ClsXml : public ClsBase, public TessikCritSec {

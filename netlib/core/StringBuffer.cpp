@@ -564,20 +564,15 @@ void StringBuffer::removeCharFrom(char c, int startIndex) {
     setLength(w);
 }
 
-// Name characters as every XML reader has them (netlib/core/XmlChars.h);
-// bytes that are not well-formed UTF-8 go too.
+// A name's ASCII characters of its own (netlib/core/XmlChars.h) and every
+// byte of 0x80 and above: a character beyond ASCII is never dropped.
 void StringBuffer::keepXmlNameChars() {
     check("keepXmlNameChars");
     int w = 0;
-    for (int r = 0; r < m_length;) {
-        std::uint32_t c = static_cast<unsigned char>(m_data[r]);
-        int len = 1;
-        if (c >= 0x80 && (len = xmlchars::utf8CharAt(m_data + r, m_length - r, c)) == 0)
-            len = 1;
-        else if (xmlchars::isNameChar(c))
-            for (int k = 0; k < len; ++k)
-                m_data[w++] = m_data[r + k];
-        r += len;
+    for (int r = 0; r < m_length; ++r) {
+        const auto c = static_cast<unsigned char>(m_data[r]);
+        if (c >= 0x80 || xmlchars::isNameChar(c))
+            m_data[w++] = m_data[r];
     }
     setLength(w);
 }

@@ -378,7 +378,7 @@ void AttributeSet::removeDuplicates() {
 
 // Names are written as XML names and once each, the last value of a name
 // winning, whatever the set holds.
-void AttributeSet::serialize(StringBuffer& out) const {
+void AttributeSet::serialize(StringBuffer& out, StringBuffer* unwritable) const {
     if (getCount() == 0)
         return;
     std::vector<std::string_view> written = names();
@@ -390,14 +390,36 @@ void AttributeSet::serialize(StringBuffer& out) const {
     if (anyMended) {
         for (const std::string_view& n : written) {
             const int start = mended.getSize();
-            xmlchars::appendName(n.data(), static_cast<int>(n.size()), mended);
+            if (!xmlchars::appendName(n.data(), static_cast<int>(n.size()), mended)) {
+                mended.shorten(mended.getSize() - start);
+                if (unwritable) {
+                    if (unwritable->getSize() == 0)
+                        unwritable->appendBytes(n.data(), static_cast<int>(n.size()));
+                } else {
+                    // An instruction's pseudo-attribute is data, not a name:
+                    // its characters are kept as read (its ASCII mended);
+                    // bytes that are not one XML carries, and U+FFFD a
+                    // decoder wrote for them, are left out.
+                    StringBuffer chars;
+                    const int size = static_cast<int>(n.size());
+                    for (int r = 0, len = 1; r < size; r += len > 0 ? len : 1) {
+                        std::uint32_t c = static_cast<unsigned char>(n[static_cast<std::size_t>(r)]);
+                        len = c < xmlchars::kAsciiEnd ? 1 : xmlchars::utf8CharAt(n.data() + r, size - r, c);
+                        if (len > 0 && xmlchars::isChar(c) && c != xmlchars::kReplacementChar)
+                            chars.appendBytes(n.data() + r, len);
+                    }
+                    xmlchars::appendName(chars.getString(), chars.getSize(), mended);
+                    if (chars.appendFailed())
+                        mended.markAppendFailed();
+                }
+            }
             mendedAt.emplace_back(start, mended.getSize() - start);
         }
         for (std::size_t i = 0; i < written.size(); ++i)
             written[i] =
                 std::string_view(mended.getString() + mendedAt[i].first, static_cast<std::size_t>(mendedAt[i].second));
     }
-    if (mended.appendFailed())
+    if (mended.appendFailed() || (unwritable && unwritable->appendFailed()))
         out.markAppendFailed();
     std::vector<char> superseded;
     markSuperseded(written, superseded);
@@ -537,7 +559,7 @@ TreeNode* TreeNode::createNode(TreeNode* parent, const char* tag) {
     return node;
 }
 
-TreeNode* TreeNode::createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n) {
+TreeNode* TreeNode::createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n, bool isName) {
     if (parent && !isLive(parent))
         return nullptr;
     TreeNode* node = new (arena, std::nothrow) TreeNode();
@@ -551,7 +573,7 @@ TreeNode* TreeNode::createIn(NodeArena* arena, TreeNode* parent, const char* tag
         }
     }
     if (n > 0)
-        node->storeTag(tag, n, arena);
+        node->storeTag(tag, n, arena, isName);
     if (parent && !parent->appendChildIn(node, arena)) {
         delete node;
         return nullptr;
@@ -670,9 +692,9 @@ void TreeNode::releaseTag() {
     m_tagInArena = 0;
 }
 
-void TreeNode::storeTag(const char* tag, int n, NodeArena* arena) {
+void TreeNode::storeTag(const char* tag, int n, NodeArena* arena, bool isName) {
     StringBuffer mended;
-    if (!xmlchars::isName(tag, n)) {
+    if (!isName && !xmlchars::isName(tag, n)) {
         mended.appendBytes(tag, n);
         xmlchars::mendName(mended);
         tag = mended.getString();
@@ -817,7 +839,7 @@ void TreeNode::dropRepeatedAttributes() {
 }
 
 void TreeNode::setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes,
-                                   int byteCount) {
+                                   int byteCount, bool namesAreNames) {
     if (!alive() || lengthCount < 2)
         return;
     // Names that are XML names already, given once each: the common case,
@@ -826,7 +848,7 @@ void TreeNode::setParsedAttributes(NodeArena* arena, const int* lengths, int len
     std::string_view names[kPairwiseLimit];
     for (int i = 0, pos = 0; plain && i < lengthCount / 2; ++i) {
         names[i] = std::string_view(bytes + pos, static_cast<std::size_t>(lengths[2 * i]));
-        plain = lengths[2 * i] > 0 && xmlchars::isName(names[i].data(), lengths[2 * i]);
+        plain = lengths[2 * i] > 0 && (namesAreNames || xmlchars::isName(names[i].data(), lengths[2 * i]));
         for (int j = 0; plain && j < i; ++j)
             plain = names[j] != names[i];
         pos += lengths[2 * i] + lengths[2 * i + 1];

@@ -55,8 +55,12 @@ public:
     bool getAt(int index, tessik::StringBuffer& name, tessik::StringBuffer& value) const;
     // Keeps the last attribute of each name, where it stands.
     void removeDuplicates();
-    // Names are written mended and once each, with the last value given.
-    void serialize(tessik::StringBuffer& out) const;
+    // Names are written mended and once each, with the last value given. A
+    // name holding a character beyond ASCII that no name holds is left out
+    // and, the first such, copied into `unwritable` when given; without it
+    // (an instruction's pseudo-attributes, which are data) it is written as
+    // read, its ASCII mended and bytes no XML character is left out.
+    void serialize(tessik::StringBuffer& out, tessik::StringBuffer* unwritable = nullptr) const;
 
 private:
     bool ensureStorage();
@@ -92,10 +96,11 @@ public:
 
     static TreeNode* createRoot(const char* tag);
     static TreeNode* createNode(TreeNode* parent, const char* tag);
-    // The parser's road: the node, its tag (n bytes, mended), and what it is
-    // given later through the calls below, carved from the arena; a root
-    // when parent is null.
-    static TreeNode* createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n);
+    // The parser's road: the node, its tag (n bytes, mended unless the
+    // reader found it an XML name already), and what it is given later
+    // through the calls below, carved from the arena; a root when parent is
+    // null.
+    static TreeNode* createIn(NodeArena* arena, TreeNode* parent, const char* tag, int n, bool isName = false);
 
     bool appendChild(TreeNode* child);
     void setDocument(TreeInfo* record);
@@ -128,8 +133,10 @@ public:
     void dropRepeatedAttributes();
     // The parser's road for a whole start tag: lengths and bytes as an
     // AttributeSet packs them, names as read; mended, a repeated name
-    // keeping its last value, and kept in the arena.
-    void setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes, int byteCount);
+    // keeping its last value, and kept in the arena. `namesAreNames`: the
+    // reader found every name an XML name already.
+    void setParsedAttributes(NodeArena* arena, const int* lengths, int lengthCount, const char* bytes, int byteCount,
+                             bool namesAreNames = false);
     void updateAttribute(const char* name, const char* value);
     bool getAttrValue(const char* name, tessik::StringBuffer& out) const;
     bool hasAttrWithValue(const char* name, const char* value) const;
@@ -168,17 +175,20 @@ public:
     // Writes the node and its subtree: CR LF line ends, four blanks per
     // level; at a record's root the declaration (unless noDeclaration),
     // stylesheets, DOCTYPE and instruction texts come first. False when the
-    // text could not be completed (the buffer could not grow): `out` then
-    // holds only part of it.
-    bool serialize(tessik::StringBuffer& out, int index, int depth, bool noDeclaration);
+    // text could not be completed (the buffer could not grow), or a tag or
+    // attribute name holds a character beyond ASCII that no XML name holds
+    // (the first such name in `unwritable`): `out` then holds only part of it.
+    bool serialize(tessik::StringBuffer& out, int index, int depth, bool noDeclaration,
+                   tessik::StringBuffer* unwritable = nullptr);
 
 private:
     friend class TreeInfo;
     TreeNode();
     bool alive() const { return m_magic == xmltree::kAlive; }
     bool tagEquals(const char* tag) const;
-    // The tag as n bytes, mended, on the heap or in the arena.
-    void storeTag(const char* tag, int n, NodeArena* arena);
+    // The tag as n bytes, mended unless known to be a name, on the heap or in
+    // the arena.
+    void storeTag(const char* tag, int n, NodeArena* arena, bool isName = false);
     void releaseTag();
     bool getDeclAttr(const char* name, tessik::StringBuffer& out) const;
     // Creates the attribute set when absent; null when no attribute can be added.
@@ -192,10 +202,11 @@ private:
     bool appendChildIn(TreeNode* child, NodeArena* arena);
     void emitDocumentHead(tessik::StringBuffer& out, bool noDeclaration);
     void emitStylesheets(tessik::StringBuffer& out);
+    // A name that cannot be written goes into `unwritable` (the first one).
     // False when the node was written whole as an empty-element tag.
-    bool emitStartTag(tessik::StringBuffer& out, int depth) const;
+    bool emitStartTag(tessik::StringBuffer& out, int depth, tessik::StringBuffer& unwritable) const;
     void emitContent(tessik::StringBuffer& out) const;
-    void emitEndTag(tessik::StringBuffer& out, int depth) const;
+    void emitEndTag(tessik::StringBuffer& out, int depth, tessik::StringBuffer& unwritable) const;
 
     TreeInfo* m_document;
     char* m_tag; // null reads as ""

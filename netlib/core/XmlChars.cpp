@@ -10,25 +10,36 @@ namespace tessik::xmlchars {
 
 namespace {
 
-#include "netlib/core/XmlNameTables.inc"
-
-constexpr std::uint32_t kAsciiEnd = 0x80;
 constexpr std::uint32_t kBmpEnd = 0x10000;
 constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
 constexpr char kMendPrefix = 'A';
 
+// XML 1.0's name characters beyond ASCII as its fifth edition has them
+// (NameStartChar, and NameChar's further ranges merged in): they hold every
+// character the earlier editions' tables allow, so a character outside
+// them is one no edition allows. But for U+FFFD: a decoder writes it for
+// bytes it could not read, which no reader takes in a name.
+constexpr std::uint32_t kNameStartRanges[][2] = {
+    {0xC0, 0xD6},     {0xD8, 0xF6},     {0xF8, 0x2FF},    {0x370, 0x37D},   {0x37F, 0x1FFF},  {0x200C, 0x200D},
+    {0x2070, 0x218F}, {0x2C00, 0x2FEF}, {0x3001, 0xD7FF}, {0xF900, 0xFDCF}, {0xFDF0, 0xFFFC}, {0x10000, 0xEFFFF},
+};
+constexpr std::uint32_t kNameRanges[][2] = {
+    {0xB7, 0xB7},     {0xC0, 0xD6},     {0xD8, 0xF6},       {0xF8, 0x37D},    {0x37F, 0x1FFF},
+    {0x200C, 0x200D}, {0x203F, 0x2040}, {0x2070, 0x218F},   {0x2C00, 0x2FEF}, {0x3001, 0xD7FF},
+    {0xF900, 0xFDCF}, {0xFDF0, 0xFFFC}, {0x10000, 0xEFFFF},
+};
+// Most names beyond ASCII are CJK: their block is tried first.
+constexpr std::uint32_t kCjkFirst = 0x3001;
+constexpr std::uint32_t kCjkLast = 0xD7FF;
+
 template <std::size_t N>
-bool inRanges(const std::uint16_t (&ranges)[N][2], std::uint32_t c) {
-    if (c >= kBmpEnd)
-        return false;
+bool inRanges(const std::uint32_t (&ranges)[N][2], std::uint32_t c) {
+    if (c >= kCjkFirst && c <= kCjkLast)
+        return true;
     // The first range whose end is not below c.
     const auto* it = std::lower_bound(std::begin(ranges), std::end(ranges), c,
-                                      [](const std::uint16_t(&r)[2], std::uint32_t v) { return r[1] < v; });
+                                      [](const std::uint32_t(&r)[2], std::uint32_t v) { return r[1] < v; });
     return it != std::end(ranges) && (*it)[0] <= c;
-}
-
-constexpr bool isAsciiLetter(std::uint32_t c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 const char* referenceFor(char c) {
@@ -44,21 +55,6 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// ASCII name characters: bit 1 may start a name, bit 2 may stand in one.
-constexpr std::uint8_t kStartsName = 1;
-constexpr std::uint8_t kInName = 2;
-struct AsciiNameTable {
-    std::uint8_t bits[kAsciiEnd] = {};
-    constexpr AsciiNameTable() {
-        for (std::uint32_t c = 0; c < kAsciiEnd; ++c) {
-            const bool start = isAsciiLetter(c) || c == '_' || c == ':';
-            const bool inside = start || (c >= '0' && c <= '9') || c == '-' || c == '.';
-            bits[c] = static_cast<std::uint8_t>((start ? kStartsName : 0) | (inside ? kInName : 0));
-        }
-    }
-};
-constexpr AsciiNameTable kAsciiNames;
-
 } // namespace
 
 bool isChar(std::uint32_t c) {
@@ -68,13 +64,13 @@ bool isChar(std::uint32_t c) {
 
 bool isNameStart(std::uint32_t c) {
     if (c < kAsciiEnd)
-        return (kAsciiNames.bits[c] & kStartsName) != 0;
+        return (kAsciiNameBits[c] & kStartsName) != 0;
     return inRanges(kNameStartRanges, c);
 }
 
 bool isNameChar(std::uint32_t c) {
     if (c < kAsciiEnd)
-        return (kAsciiNames.bits[c] & kInName) != 0;
+        return (kAsciiNameBits[c] & kInName) != 0;
     return inRanges(kNameRanges, c);
 }
 
@@ -91,10 +87,10 @@ bool isName(const char* p, int n) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);
     int ascii = 0;
     if (u[0] < kAsciiEnd) {
-        if (!(kAsciiNames.bits[u[0]] & kStartsName))
+        if (!(kAsciiNameBits[u[0]] & kStartsName))
             return false;
         for (ascii = 1; ascii < n && u[ascii] < kAsciiEnd; ++ascii)
-            if (!(kAsciiNames.bits[u[ascii]] & kInName))
+            if (!(kAsciiNameBits[u[ascii]] & kInName))
                 return false;
         if (ascii == n)
             return true;
@@ -130,24 +126,29 @@ void mendName(StringBuffer& name) {
     if (isName(name.getString(), name.getSize()))
         return;
     name.keepXmlNameChars();
+    if (name.getSize() == 0)
+        return;
     std::uint32_t first = static_cast<unsigned char>(name.getString()[0]);
-    if (first >= kAsciiEnd)
-        utf8CharAt(name.getString(), name.getSize(), first);
-    if (name.getSize() > 0 && !isNameStart(first)) {
+    if (first >= kAsciiEnd && utf8CharAt(name.getString(), name.getSize(), first) == 0)
+        return;
+    if (isNameChar(first) && !isNameStart(first)) {
         const char prefix[] = {kMendPrefix, '\0'};
         name.prepend(prefix);
     }
 }
 
-void appendName(const char* p, int n, StringBuffer& out) {
+bool appendName(const char* p, int n, StringBuffer& out) {
     if (isName(p, n)) {
         out.appendBytes(p, n);
-        return;
+        return true;
     }
     StringBuffer mended;
     mended.appendBytes(p, n);
     mendName(mended);
     out.appendSb(mended);
+    if (mended.appendFailed())
+        out.markAppendFailed();
+    return nonAsciiAreNameChars(mended.getString(), mended.getSize());
 }
 
 void appendEscaped(const char* p, int n, TextKind kind, bool edgeRefs, StringBuffer& out) {

@@ -53,6 +53,40 @@ bool isNameNoise(char c) {
     return c == '"' || c == '\'' || c == '<';
 }
 
+// What a byte is to the scan of a name, in one table read: where the name
+// ends (in an attribute's name, "=" too), noise, an ASCII name character
+// (as XmlChars has them), or the lead of a character beyond ASCII.
+constexpr std::uint8_t kScanEnds = 1;
+constexpr std::uint8_t kScanEndsAttribute = 2;
+constexpr std::uint8_t kScanNoise = 4;
+constexpr std::uint8_t kScanStartsName = 8;
+constexpr std::uint8_t kScanInName = 16;
+constexpr std::uint8_t kScanBeyondAscii = 32;
+constexpr int kByteValues = 256;
+struct NameScanTable {
+    std::uint8_t bits[kByteValues] = {};
+    constexpr NameScanTable() {
+        for (int c = 0; c < kByteValues; ++c) {
+            std::uint8_t k = 0;
+            if (c == 0 || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>')
+                k = kScanEnds | kScanEndsAttribute;
+            else if (c == '=')
+                k = kScanEndsAttribute;
+            if (c == '"' || c == '\'' || c == '<')
+                k |= kScanNoise;
+            if (c >= static_cast<int>(xmlchars::kAsciiEnd))
+                k |= kScanBeyondAscii;
+            else if (c != '=') {
+                const std::uint8_t name = xmlchars::kAsciiNameBits[static_cast<std::uint32_t>(c)];
+                k |=
+                    (name & xmlchars::kStartsName ? kScanStartsName : 0) | (name & xmlchars::kInName ? kScanInName : 0);
+            }
+            bits[c] = k;
+        }
+    }
+};
+constexpr NameScanTable kNameScan;
+
 void removeNameNoise(StringBuffer& name) {
     const char* p = name.getString();
     const int n = name.getSize();
@@ -195,8 +229,7 @@ private:
     TreeNode* readStylesheet(ParseEngine& engine);
     void readClosingTag();
     bool readStartTag();
-    const char* readName(bool attribute, int& n);
-    bool nameKept(const char* name, int n);
+    const char* readName(bool attribute, int& n, bool& isName);
     void readAttributes(TreeNode* node, bool& selfClosing);
     void appendAttrValue();
     void closeOpen();
@@ -570,17 +603,52 @@ void XmlReader::readClosingTag() {
 
 // A name read in place: the bytes up to whitespace, "/", ">" (or "=" for an
 // attribute name); quotes and "<" in it, which no name holds, are taken
-// out in a copy.
-const char* XmlReader::readName(bool attribute, int& n) {
+// out in a copy. Mending a name may drop an ASCII byte, as the lenient
+// rules have it, but never a character beyond ASCII: one that no XML name
+// holds (or bytes that are not UTF-8) refuses the document, and null is
+// returned. The same scan tells whether the name is an XML name as it
+// stands (`isName`), which nothing need judge again.
+const char* XmlReader::readName(bool attribute, int& n, bool& isName) {
     const char* p = at();
     const char* end = p;
-    bool noise = false;
-    for (char c; (c = *end) != 0 && !isSpace(c) && c != '/' && c != '>' && !(attribute && c == '=');) {
-        noise = noise || isNameNoise(c);
-        ++end;
+    const char* const last = p + m_engine.remaining();
+    const std::uint8_t ends = attribute ? kScanEndsAttribute : kScanEnds;
+    // ASCII bytes are judged together: their bits AND-ed, noise OR-ed.
+    std::uint8_t all = kScanInName;
+    std::uint8_t any = 0;
+    bool kept = true;
+    bool name = (kNameScan.bits[static_cast<unsigned char>(*p)] & (kScanStartsName | kScanBeyondAscii)) != 0;
+    for (;;) {
+        const std::uint8_t k = kNameScan.bits[static_cast<unsigned char>(*end)];
+        if (k & ends)
+            break;
+        if (!(k & kScanBeyondAscii)) {
+            all &= k;
+            any |= k;
+            ++end;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const int len = xmlchars::utf8CharAt(end, static_cast<int>(last - end), cp);
+        kept = kept && len > 0 && xmlchars::isNameChar(cp);
+        name = name && kept && (end != p || xmlchars::isNameStart(cp));
+        end += len > 0 ? len : 1;
     }
+    const bool noise = (any & kScanNoise) != 0;
+    name = name && (all & kScanInName) != 0;
     advance(static_cast<std::uint32_t>(end - p));
     n = static_cast<int>(end - p);
+    isName = name && n > 0;
+    if (!kept) {
+        m_log.logError(xml_msg::kNotNameChar);
+        // Logged as text: bytes that are not UTF-8 as U+FFFD.
+        StringBuffer shown;
+        xmlchars::appendEscaped(p, n, xmlchars::TextKind::Cdata, false, shown);
+        m_log.logData(xml_msg::kNameTag, shown.getString());
+        m_refused = true;
+        m_stop = true;
+        return nullptr;
+    }
     if (!noise)
         return p;
     m_tag.clear();
@@ -590,23 +658,11 @@ const char* XmlReader::readName(bool attribute, int& n) {
     return m_tag.getString();
 }
 
-// Mending a name may drop an ASCII byte, as the lenient rules have it, but
-// never a character above ASCII: a name holding one that is no name
-// character (or bytes that are not UTF-8) refuses the document, as expat
-// refuses it.
-bool XmlReader::nameKept(const char* name, int n) {
-    if (xmlchars::nonAsciiAreNameChars(name, n))
-        return true;
-    m_log.logError(xml_msg::kNotNameChar);
-    m_refused = true;
-    m_stop = true;
-    return false;
-}
-
 bool XmlReader::readStartTag() {
     int tagLength = 0;
-    const char* tag = readName(false, tagLength);
-    if (!nameKept(tag, tagLength) || atEnd())
+    bool tagIsName = false;
+    const char* tag = readName(false, tagLength, tagIsName);
+    if (!tag || atEnd())
         return false;
     skipSpace();
     bool selfClosing = false;
@@ -614,7 +670,7 @@ bool XmlReader::readStartTag() {
         selfClosing = true;
         advance(1);
     }
-    TreeNode* node = TreeNode::createIn(m_arena, m_open, tag, tagLength);
+    TreeNode* node = TreeNode::createIn(m_arena, m_open, tag, tagLength, tagIsName);
     if (!node)
         return false;
     m_open = node;
@@ -667,10 +723,13 @@ void XmlReader::appendAttrValue() {
 void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
     m_attrLengths.clear();
     m_attrBytes.clear();
+    bool namesAreNames = true;
     while (cur() != '>' && !atEnd()) {
         int nameLength = 0;
-        const char* name = readName(true, nameLength);
-        if (!nameKept(name, nameLength))
+        bool isName = false;
+        const char* name = readName(true, nameLength, isName);
+        namesAreNames = namesAreNames && (isName || nameLength == 0);
+        if (!name)
             return;
         // Kept before the value is read: a mended name lives in scratch.
         const int nameAt = m_attrBytes.getSize();
@@ -699,7 +758,7 @@ void XmlReader::readAttributes(TreeNode* node, bool& selfClosing) {
     // Names are mended, and a name given twice keeps its last value.
     if (!m_attrLengths.empty())
         node->setParsedAttributes(m_arena, m_attrLengths.data(), static_cast<int>(m_attrLengths.size()),
-                                  m_attrBytes.getString(), m_attrBytes.getSize());
+                                  m_attrBytes.getString(), m_attrBytes.getSize(), namesAreNames);
 }
 
 void XmlReader::closeOpen() {

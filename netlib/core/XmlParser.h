@@ -19,6 +19,7 @@ constexpr const char* kClosingTagError = "Error in closing tag";
 constexpr const char* kErrorTag = "error_tag";
 constexpr const char* kZeroByte = "The XML holds a zero byte, which XML does not allow.";
 constexpr const char* kNotNameChar = "The XML holds a name with a character that no XML name holds.";
+constexpr const char* kNameTag = "name";
 constexpr const char* kUndecodable = "The XML's bytes are not all text in its charset.";
 constexpr const char* kShiftBytes =
     "The XML holds an escape, SO or SI, which no XML text holds: shifted text not read in its charset.";

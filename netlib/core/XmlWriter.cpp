@@ -1,8 +1,10 @@
 // TreeNode::serialize: one fixed layout, CR LF line ends and four blanks of
 // indentation per level, so a file the library writes is predictable.
-// Whatever the tree holds, what is written is well-formed XML: names are
-// mended, characters XML cannot carry are replaced, and a declaration,
-// DOCTYPE or instruction text that is not well-formed is not copied. Layout
+// Whatever the tree holds, what is written is well-formed XML: the ASCII of
+// names is mended (a name holding a character beyond ASCII that no XML name
+// holds is never renamed: the text is refused), characters XML cannot carry
+// are replaced, and a declaration, DOCTYPE or instruction text that is not
+// well-formed is not copied. Layout
 // goes only where a reader does not take it for content, so that reading
 // what was written and writing it again gives the same bytes.
 #include <cstring>
@@ -34,9 +36,13 @@ void indent(StringBuffer& out, int depth) {
         out.appendCharRepeated(' ', depth * kIndentPerLevel);
 }
 
-void appendTag(StringBuffer& out, const char* tag) {
+// A tag that cannot be written is named in `unwritable` (the first one), and
+// the text is not given out.
+void appendTag(StringBuffer& out, const char* tag, StringBuffer& unwritable) {
     const int before = out.getSize();
-    xmlchars::appendName(tag, static_cast<int>(std::strlen(tag)), out);
+    const int n = static_cast<int>(std::strlen(tag));
+    if (!xmlchars::appendName(tag, n, out) && unwritable.getSize() == 0)
+        unwritable.appendBytes(tag, n);
     if (out.getSize() == before)
         out.append(kNoTag);
 }
@@ -68,7 +74,9 @@ void TreeNode::emitStylesheets(StringBuffer& out) {
         auto* sheet = static_cast<TreeNode*>(sheets.elementAt(i));
         if (!isLive(sheet) || !sheet->m_attributes)
             continue;
-        // One without attributes written would read back as none at all.
+        // One without attributes written would read back as none at all. An
+        // instruction's data is no name: a pseudo-attribute no XML name holds
+        // is written as read.
         StringBuffer attributes;
         sheet->m_attributes->serialize(attributes);
         if (attributes.appendFailed())
@@ -120,12 +128,12 @@ void TreeNode::emitDocumentHead(StringBuffer& out, bool noDeclaration) {
     }
 }
 
-bool TreeNode::emitStartTag(StringBuffer& out, int depth) const {
+bool TreeNode::emitStartTag(StringBuffer& out, int depth, StringBuffer& unwritable) const {
     indent(out, depth);
     out.appendChar('<');
-    appendTag(out, getTag());
+    appendTag(out, getTag(), unwritable);
     if (m_attributes)
-        m_attributes->serialize(out);
+        m_attributes->serialize(out, &unwritable);
     if (hasContent() || getNumChildren() > 0) {
         out.appendChar('>');
         return true;
@@ -161,20 +169,22 @@ void TreeNode::emitContent(StringBuffer& out) const {
 }
 
 // Indented only after children: after content, blanks would become part of it.
-void TreeNode::emitEndTag(StringBuffer& out, int depth) const {
+void TreeNode::emitEndTag(StringBuffer& out, int depth, StringBuffer& unwritable) const {
     if (getNumChildren() > 0)
         indent(out, depth);
     out.append("</");
-    appendTag(out, getTag());
+    appendTag(out, getTag(), unwritable);
     out.append(">\r\n");
 }
 
 // Written with an explicit stack: a deep document must not exhaust the
 // call stack. Every append is checked through the buffer's record of
 // failed appends, parts built on the side included.
-bool TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclaration) {
+bool TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclaration, StringBuffer* unwritable) {
     if (!alive() || !getDocument())
         return !out.appendFailed();
+    // A name is written as given or not at all: never renamed.
+    StringBuffer badName;
     struct Frame {
         TreeNode* node;
         int depth;
@@ -188,13 +198,13 @@ bool TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclara
             node->emitDocumentHead(out, noDecl);
         if (idx == 0 && !afterContent)
             out.append("\r\n");
-        if (!node->emitStartTag(out, afterContent ? 0 : d))
+        if (!node->emitStartTag(out, afterContent ? 0 : d, badName))
             return;
         node->emitContent(out);
         stack.push_back({node, d, 0});
     };
     open(this, index, depth, noDeclaration, false);
-    while (!stack.empty()) {
+    while (!stack.empty() && badName.getSize() == 0) {
         Frame& top = stack.back();
         TreeNode* node = top.node;
         if (top.nextChild < node->getNumChildren()) {
@@ -205,10 +215,15 @@ bool TreeNode::serialize(StringBuffer& out, int index, int depth, bool noDeclara
                 open(child, i, d, false, i == 0 && node->hasContent());
             continue;
         }
-        node->emitEndTag(out, top.depth);
+        node->emitEndTag(out, top.depth, badName);
         stack.pop_back();
     }
-    return !out.appendFailed();
+    if (badName.getSize() > 0) {
+        if (unwritable)
+            unwritable->setString(badName.getString());
+        return false;
+    }
+    return !out.appendFailed() && !badName.appendFailed();
 }
 
 } // namespace tessik

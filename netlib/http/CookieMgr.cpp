@@ -8,6 +8,7 @@
 #include "netlib/core/HashMap.h"
 #include "netlib/core/LogBase.h"
 #include "netlib/core/TreeNode.h"
+#include "netlib/core/XmlChars.h"
 #include "netlib/http/ClsCache2.h"
 #include "netlib/http/Cookie.h"
 #include "netlib/http/CookieJar.h"
@@ -99,12 +100,16 @@ TreeNode* findPair(TreeNode& element, const char* name) {
     return nullptr;
 }
 
-// A name that is an XML name as it stands (and holds no ':', which
+// A name that is an XML name of ASCII as it stands (and holds no ':', which
 // namespace readers would take for a prefix) is the tag; any other keeps
-// itself in an attribute beside the mended tag.
+// itself in an attribute beside the mended tag of its ASCII, which every
+// reader takes and the writer never refuses, as it refuses a tag holding a
+// character beyond ASCII that no name holds.
 void appendPair(TreeNode& element, const char* name, const char* value) {
-    StringBuffer tag(name);
-    tag.replaceAll(":", "_");
+    StringBuffer tag;
+    for (const char* p = name; *p; ++p)
+        if (static_cast<unsigned char>(*p) < xmlchars::kAsciiEnd)
+            tag.appendChar(*p == ':' ? '_' : *p);
     TreeNode* pair = TreeNode::createNode(&element, tag.getString());
     if (pair == nullptr)
         return;

@@ -81,7 +81,10 @@ TEST(TreeNodeTag, NamesAreMadeValid) {
         {"-dash", "A-dash"},
         {".dot", "A.dot"},
         {"\xCC\x80x", "A\xCC\x80x"}, // a combining mark is a name character, not a first one
-        {"bad\xFF\xED\xA0\x80utf8", "badutf8"},
+        {"\xD9\xA0x", "\xD9\xA0x"},  // the fifth edition's first characters
+        {"\xE2\x83\x99x", "\xE2\x83\x99x"},
+        // Never renamed beyond ASCII: the writer refuses what no name holds.
+        {"bad\xFF\xED\xA0\x80utf8<", "bad\xFF\xED\xA0\x80utf8"},
         {"!!!", ""},
     };
     for (const auto& c : cases) {

@@ -95,10 +95,13 @@ std::vector<std::string> MadeFiles(const char* script, const grvtest::TempDir& d
     return files;
 }
 
-std::vector<std::string> ExpatDumps(const std::vector<std::string>& files, bool asUtf8) {
+namespace {
+
+// xml_dump.py's dumps of the files, its options first.
+std::vector<std::string> scriptDumps(const char* option, const std::vector<std::string>& files) {
     std::vector<std::string> args = files;
-    if (asUtf8)
-        args.insert(args.begin(), "--as-utf8");
+    if (option)
+        args.insert(args.begin(), option);
     auto r = grvtest::Python(grvtest::ReadFile(DataDir() + "xml_dump.py"), args);
     EXPECT_TRUE(r.Ok()) << r.err;
     std::vector<std::string> dumps{""};
@@ -109,6 +112,16 @@ std::vector<std::string> ExpatDumps(const std::vector<std::string>& files, bool 
             dumps.back() += l + "\n";
     }
     return dumps;
+}
+
+} // namespace
+
+std::vector<std::string> ExpatDumps(const std::vector<std::string>& files, bool asUtf8) {
+    return scriptDumps(asUtf8 ? "--as-utf8" : nullptr, files);
+}
+
+std::vector<std::string> Libxml2Reads(const std::vector<std::string>& files) {
+    return scriptDumps("--libxml2", files);
 }
 
 std::vector<std::string> Libxml2Dumps(const std::vector<std::string>& files) {

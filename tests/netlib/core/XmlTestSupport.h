@@ -35,5 +35,8 @@ std::vector<std::string> ExpatDumps(const std::vector<std::string>& files, bool 
 // libxml2's tree of each file: the text xmllint writes of it (as UTF-8, no
 // external DTD loaded) dumped as expat dumps any file.
 std::vector<std::string> Libxml2Dumps(const std::vector<std::string>& files);
+// libxml2's reading of each file (lxml), names as the current XML
+// Recommendation has them, dumped as expat dumps any file.
+std::vector<std::string> Libxml2Reads(const std::vector<std::string>& files);
 
 } // namespace xmltest

@@ -34,7 +34,10 @@ struct Piece {
     std::string seen;
 };
 
-// Names and what the tree keeps of them; "" is no name at all.
+// Names and what the tree keeps of them; "" is no name at all. Names beyond
+// ASCII that no edition of XML allows, which are never written, and those
+// only the fifth edition allows, which expat does not read, are rows of
+// names.txt.
 const Piece kNames[] = {
     {"a", "a"},
     {"item", "item"},
@@ -55,12 +58,6 @@ const Piece kNames[] = {
     {"a!b", "ab"},
     {"x<y>", "xy"},
     {"q\"'=", "q"},
-    {"x\xFFy", "xy"},
-    {"a\xED\xA0\x80"
-     "b",
-     "ab"},
-    {"\xF0\x9F\x98\x80z", "z"},
-    {"\xC3\x97", ""},
     {"!", ""},
 };
 
@@ -256,9 +253,10 @@ std::string parserErrors(const std::string& report) {
     return kept;
 }
 
-// Writes each text to a file, has xmllint and expat read them all, and
-// returns expat's views.
-std::vector<std::string> judge(const grvtest::TempDir& dir, const std::vector<std::string>& texts) {
+// Writes each text to a file, has xmllint and expat (or libxml2, whose names
+// are the current Recommendation's) read them all, and returns their views.
+std::vector<std::string> judge(const grvtest::TempDir& dir, const std::vector<std::string>& texts,
+                               bool byLibxml2 = false) {
     std::vector<std::string> files;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         files.push_back(dir.File("w" + std::to_string(i) + ".xml"));
@@ -269,6 +267,8 @@ std::vector<std::string> judge(const grvtest::TempDir& dir, const std::vector<st
     lint.insert(lint.end(), files.begin(), files.end());
     const auto verdict = grvtest::RunPeer(lint);
     EXPECT_TRUE(verdict.Ok()) << parserErrors(verdict.out);
+    if (byLibxml2)
+        files.insert(files.begin(), "--libxml2");
     const auto views = grvtest::Python(grvtest::ReadFile(kXmlData + "expat_view.py"), files);
     EXPECT_TRUE(views.Ok()) << views.err;
     return splitViews(views.out);
@@ -475,8 +475,9 @@ TEST(XmlWriterWellFormed, DamagedDocumentsAreWrittenSoEveryReaderTakesThem) {
         }
     }
     ASSERT_GT(texts.size(), 900u);
+    // Changed bytes make names that only the fifth edition allows.
     grvtest::TempDir dir("xmldamaged");
-    const auto views = judge(dir, texts);
+    const auto views = judge(dir, texts, true);
     ASSERT_EQ(views.size(), texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i) {
         SCOPED_TRACE(xmltest::Escaped(texts[i]));
