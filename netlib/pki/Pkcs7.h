@@ -46,6 +46,9 @@ constexpr const char* kNotEnveloped2 = "Cannot unenvelope (2) -- not a PKCS7 Env
 constexpr const char* kAddingCert = "Adding cert to internal list...";
 constexpr const char* kUnreadableRecipient =
     "A RecipientInfo does not name its certificate in a form that can be read.";
+constexpr const char* kListFieldsOutOfOrder =
+    "Between its content and its signer infos a SignedData may hold only its certificates [0] and then its CRLs [1], "
+    "each once.";
 } // namespace pkcs7_msg
 
 enum Pkcs7ContentType : int {
