@@ -72,14 +72,16 @@ const Asn1* signedDataOf(const Asn1& root) {
 }
 
 // Between its content and its signer infos a SignedData holds its
-// certificates [0] and then its CRLs [1], each once at most and constructed,
-// as openssl reads one: it refuses a message with any other field there.
+// certificates [0] and then its CRLs [1], each once at most, as openssl
+// reads one: it refuses a message with any other field there, or a list
+// written primitive that is not empty.
 bool listFieldsInOrder(const Asn1& signedData) {
     const int n = signedData.getNumChildren();
     std::uint32_t next = kTagCertificates;
     for (int i = kFirstListIndex; i + 1 < n; ++i) {
         const Asn1* field = signedData.getChild(i);
-        if (field->tagClass != asn::kClassContext || field->primitive || field->tag < next || field->tag > kTagCrls)
+        if (field->tagClass != asn::kClassContext || (field->primitive && field->length != 0) || field->tag < next ||
+            field->tag > kTagCrls)
             return false;
         next = field->tag + 1;
     }

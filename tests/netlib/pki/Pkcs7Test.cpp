@@ -574,11 +574,14 @@ elif sys.argv[3] == "swap":
     signed[-1][1].reverse()
 elif sys.argv[3] == "lists":
     # The fields between the content and the signer infos: "c" the
-    # certificates, "N:T" N empty fields [T].
+    # certificates, "N:T" N empty fields [T], "=HEX" a field as written.
     fields = []
     for part in sys.argv[4].split(","):
         count, tag = part.split(":") if ":" in part else (1, None)
-        fields += [signed[3]] if tag is None else [[0xA0 | int(tag), []] for k in range(int(count))]
+        if part.startswith("="):
+            fields.append(parse(bytes.fromhex(part[1:]))[0])
+        else:
+            fields += [signed[3]] if tag is None else [[0xA0 | int(tag), []] for k in range(int(count))]
     signed[3:-1] = fields
 elif sys.argv[3] == "strangers":
     stranger = [signer[0], copy.deepcopy(signer[1]), signer[2], signer[-2], [0x04, b"\0" * 4]]
@@ -969,9 +972,10 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // unsigned attribute nested to the deepest level a message is read to, and
 // one level past it; digest algorithms in a SEQUENCE, or left out; list
 // fields between the content and the signer infos: an empty CRLs field after
-// the certificates, the certificates twice, an empty one before them, CRLs
-// twice or before the certificates, a field [2], 5,000 CRLs fields or 5,000
-// fields [2] (each refused at once, as openssl refuses all but the first).
+// the certificates, or one written primitive, empty (openssl reads it) or
+// not; the certificates twice, an empty one before them, CRLs twice or
+// before the certificates, a field [2], 5,000 CRLs fields or 5,000 fields
+// [2] (each refused at once, as openssl refuses all but the first two).
 // `openssl cms -verify` judges each, and names the signers that verified.
 // What a signature covers must stand as DER here: openssl takes a
 // certificate written otherwise.
@@ -1019,6 +1023,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kNoDigestAlgorithms,
         kUncertifiedFirstSigner,
         kEmptyCrls,
+        kEmptyPrimitiveCrls,
+        kPrimitiveCrls,
         kTwoCertificateFields,
         kEmptyCertificatesFirst,
         kTwoCrlFields,
@@ -1105,6 +1111,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // at the first, before any signature is checked.
         {false, "as signed", kUncertifiedFirstSigner, false, false, signeddata_msg::kNoMatchingCert},
         {false, "as signed", kEmptyCrls, true, true},
+        {false, "as signed", kEmptyPrimitiveCrls, true, true},
+        {false, "as signed", kPrimitiveCrls, false, false, pkcs7_msg::kListFieldsOutOfOrder},
         {false, "as signed", kTwoCertificateFields, false, false, pkcs7_msg::kListFieldsOutOfOrder},
         {false, "as signed", kEmptyCertificatesFirst, false, false, pkcs7_msg::kListFieldsOutOfOrder},
         {false, "as signed", kTwoCrlFields, false, false, pkcs7_msg::kListFieldsOutOfOrder},
@@ -1114,10 +1122,16 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kOtherFields5000, false, false, pkcs7_msg::kListFieldsOutOfOrder},
     };
     // The list fields between the content and the signer infos (kRewriteSigned's "lists"), by row.
-    const std::map<Change, const char*> listFields = {
-        {kEmptyCrls, "c,1:1"},        {kTwoCertificateFields, "c,c"},     {kEmptyCertificatesFirst, "1:0,c"},
-        {kTwoCrlFields, "c,1:1,1:1"}, {kCrlsBeforeCertificates, "1:1,c"}, {kAnotherListField, "c,1:2"},
-        {kCrlFields5000, "c,5000:1"}, {kOtherFields5000, "c,1:1,5000:2"}};
+    const std::map<Change, const char*> listFields = {{kEmptyCrls, "c,1:1"},
+                                                      {kEmptyPrimitiveCrls, "c,=8100"},
+                                                      {kPrimitiveCrls, "c,=810100"},
+                                                      {kTwoCertificateFields, "c,c"},
+                                                      {kEmptyCertificatesFirst, "1:0,c"},
+                                                      {kTwoCrlFields, "c,1:1,1:1"},
+                                                      {kCrlsBeforeCertificates, "1:1,c"},
+                                                      {kAnotherListField, "c,1:2"},
+                                                      {kCrlFields5000, "c,5000:1"},
+                                                      {kOtherFields5000, "c,1:1,5000:2"}};
     const std::map<Change, const char*> strangers = {
         {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
     // The certificates before the signer's own, the copies of the signer,
