@@ -71,17 +71,39 @@ const Asn1* signedDataOf(const Asn1& root) {
     return signedData;
 }
 
+// openssl reads a list written primitive as the items its content holds:
+// none, or whole SEQUENCEs (certificates, CRLs).
+bool primitiveListReads(const Asn1& field) {
+    if (field.length == 0)
+        return true;
+    DataBuffer content;
+    field.getContent(content);
+    ExtPtrArray items;
+    items.setOwnsObjects(true);
+    std::uint32_t used = 0;
+    LogNull quiet;
+    if (!decodeBer(content.getData(), content.getSize(), items, 0, false, used, nullptr, quiet) ||
+        used != content.getSize())
+        return false;
+    for (int i = 0; i < items.getCount(); ++i) {
+        const auto* item = static_cast<const Asn1*>(items.elementAt(i));
+        if (item->tagClass != asn::kClassUniversal || item->tag != asn::kTagSequence || item->primitive)
+            return false;
+    }
+    return true;
+}
+
 // Between its content and its signer infos a SignedData holds its
 // certificates [0] and then its CRLs [1], each once at most, as openssl
 // reads one: it refuses a message with any other field there, or a list
-// written primitive that is not empty.
+// written primitive whose content is no run of items.
 bool listFieldsInOrder(const Asn1& signedData) {
     const int n = signedData.getNumChildren();
     std::uint32_t next = kTagCertificates;
     for (int i = kFirstListIndex; i + 1 < n; ++i) {
         const Asn1* field = signedData.getChild(i);
-        if (field->tagClass != asn::kClassContext || (field->primitive && field->length != 0) || field->tag < next ||
-            field->tag > kTagCrls)
+        if (field->tagClass != asn::kClassContext || field->tag < next || field->tag > kTagCrls ||
+            (field->primitive && !primitiveListReads(*field)))
             return false;
         next = field->tag + 1;
     }

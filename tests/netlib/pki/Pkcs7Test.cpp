@@ -975,7 +975,9 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // the certificates, or one written primitive, empty (openssl reads it) or
 // not; the certificates twice, an empty one before them, CRLs twice or
 // before the certificates, a field [2], 5,000 CRLs fields or 5,000 fields
-// [2] (each refused at once, as openssl refuses all but the first two).
+// [2] (each refused at once, as openssl refuses all but the first two); a
+// CRLs field written primitive over a whole CRL, which openssl reads as the
+// list, or over a CRL and a stray octet.
 // `openssl cms -verify` judges each, and names the signers that verified.
 // What a signature covers must stand as DER here: openssl takes a
 // certificate written otherwise.
@@ -1031,7 +1033,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kCrlsBeforeCertificates,
         kAnotherListField,
         kCrlFields5000,
-        kOtherFields5000
+        kOtherFields5000,
+        kPrimitiveCrlList,
+        kPrimitiveCrlListTrailing
     };
     struct Case {
         bool stream;
@@ -1120,7 +1124,17 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kAnotherListField, false, false, pkcs7_msg::kListFieldsOutOfOrder},
         {false, "as signed", kCrlFields5000, false, false, pkcs7_msg::kListFieldsOutOfOrder},
         {false, "as signed", kOtherFields5000, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kPrimitiveCrlList, true, true},
+        {false, "as signed", kPrimitiveCrlListTrailing, false, false, pkcs7_msg::kListFieldsOutOfOrder},
     };
+    // A CRL of an empty issuer dated 2026 (a reading checks no CRL's
+    // signature), written primitive as the CRLs field: alone, and with an
+    // octet after it.
+    const std::string crl = "3035"
+                            "3020300d06092a864886f70d01010b05003000170d3236303130313030303030305a"
+                            "300d06092a864886f70d01010b0500"
+                            "03020000";
+    const std::string primitiveCrl = "c,=8137" + crl, primitiveCrlTrailing = "c,=8138" + crl + "00";
     // The list fields between the content and the signer infos (kRewriteSigned's "lists"), by row.
     const std::map<Change, const char*> listFields = {{kEmptyCrls, "c,1:1"},
                                                       {kEmptyPrimitiveCrls, "c,=8100"},
@@ -1131,7 +1145,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
                                                       {kCrlsBeforeCertificates, "1:1,c"},
                                                       {kAnotherListField, "c,1:2"},
                                                       {kCrlFields5000, "c,5000:1"},
-                                                      {kOtherFields5000, "c,1:1,5000:2"}};
+                                                      {kOtherFields5000, "c,1:1,5000:2"},
+                                                      {kPrimitiveCrlList, primitiveCrl.c_str()},
+                                                      {kPrimitiveCrlListTrailing, primitiveCrlTrailing.c_str()}};
     const std::map<Change, const char*> strangers = {
         {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
     // The certificates before the signer's own, the copies of the signer,
