@@ -93,12 +93,17 @@ bool primitiveListReads(const Asn1& field) {
     return true;
 }
 
-// Between its content and its signer infos a SignedData holds its
-// certificates [0] and then its CRLs [1], each once at most, as openssl
-// reads one: it refuses a message with any other field there, or a list
-// written primitive whose content is no run of items.
+// A SignedData ends with its signer infos, a SET, and holds between its
+// content and them its certificates [0] and then its CRLs [1], each once at
+// most, as openssl reads one: it refuses a message with any other field
+// there or in their place, or a list written primitive whose content is no
+// run of items.
 bool listFieldsInOrder(const Asn1& signedData) {
     const int n = signedData.getNumChildren();
+    const Asn1* signerInfos = n > kFirstListIndex ? signedData.getChild(n - 1) : nullptr;
+    if (!signerInfos || signerInfos->tagClass != asn::kClassUniversal || signerInfos->tag != asn::kTagSet ||
+        signerInfos->primitive)
+        return false;
     std::uint32_t next = kTagCertificates;
     for (int i = kFirstListIndex; i + 1 < n; ++i) {
         const Asn1* field = signedData.getChild(i);

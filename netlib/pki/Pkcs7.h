@@ -47,8 +47,8 @@ constexpr const char* kAddingCert = "Adding cert to internal list...";
 constexpr const char* kUnreadableRecipient =
     "A RecipientInfo does not name its certificate in a form that can be read.";
 constexpr const char* kListFieldsOutOfOrder =
-    "Between its content and its signer infos a SignedData may hold only its certificates [0] and then its CRLs [1], "
-    "each once, written primitive only over whole items.";
+    "A SignedData ends with its signer infos, a SET, and may hold between its content and them only its certificates "
+    "[0] and then its CRLs [1], each once, written primitive only over whole items.";
 } // namespace pkcs7_msg
 
 enum Pkcs7ContentType : int {

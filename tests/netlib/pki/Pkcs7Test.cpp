@@ -574,9 +574,13 @@ elif sys.argv[3] == "swap":
     signed[-1][1].reverse()
 elif sys.argv[3] == "lists":
     # The fields between the content and the signer infos: "c" the
-    # certificates, "N:T" N empty fields [T], "=HEX" a field as written.
+    # certificates, "N:T" N empty fields [T], "=HEX" a field as written;
+    # "^HEX" the signer infos retagged.
     fields = []
     for part in sys.argv[4].split(","):
+        if part.startswith("^"):
+            signed[-1][0] = int(part[1:], 16)
+            continue
         count, tag = part.split(":") if ":" in part else (1, None)
         if part.startswith("="):
             fields.append(parse(bytes.fromhex(part[1:]))[0])
@@ -977,7 +981,8 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // before the certificates, a field [2], 5,000 CRLs fields or 5,000 fields
 // [2] (each refused at once, as openssl refuses all but the first two); a
 // CRLs field written primitive over a whole CRL, which openssl reads as the
-// list, or over a CRL and a stray octet.
+// list, or over a CRL and a stray octet; the signer infos tagged as a CRLs
+// field or as a SEQUENCE.
 // `openssl cms -verify` judges each, and names the signers that verified.
 // What a signature covers must stand as DER here: openssl takes a
 // certificate written otherwise.
@@ -1035,7 +1040,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kCrlFields5000,
         kOtherFields5000,
         kPrimitiveCrlList,
-        kPrimitiveCrlListTrailing
+        kPrimitiveCrlListTrailing,
+        kSignerInfosAsCrls,
+        kSignerInfosAsSequence
     };
     struct Case {
         bool stream;
@@ -1126,6 +1133,8 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         {false, "as signed", kOtherFields5000, false, false, pkcs7_msg::kListFieldsOutOfOrder},
         {false, "as signed", kPrimitiveCrlList, true, true},
         {false, "as signed", kPrimitiveCrlListTrailing, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kSignerInfosAsCrls, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kSignerInfosAsSequence, false, false, pkcs7_msg::kListFieldsOutOfOrder},
     };
     // A CRL of an empty issuer dated 2026 (a reading checks no CRL's
     // signature), written primitive as the CRLs field: alone, and with an
@@ -1147,7 +1156,9 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
                                                       {kCrlFields5000, "c,5000:1"},
                                                       {kOtherFields5000, "c,1:1,5000:2"},
                                                       {kPrimitiveCrlList, primitiveCrl.c_str()},
-                                                      {kPrimitiveCrlListTrailing, primitiveCrlTrailing.c_str()}};
+                                                      {kPrimitiveCrlListTrailing, primitiveCrlTrailing.c_str()},
+                                                      {kSignerInfosAsCrls, "c,^a1"},
+                                                      {kSignerInfosAsSequence, "c,^30"}};
     const std::map<Change, const char*> strangers = {
         {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
     // The certificates before the signer's own, the copies of the signer,
