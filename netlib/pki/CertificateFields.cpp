@@ -229,7 +229,6 @@ std::unique_ptr<CertificateFields> readCertificateFields(std::string_view der) {
     StringBuffer oidText;
     keyOid->getOidString(oidText);
     cert->keyOid = oidText.getString();
-    cert->keyUnreadable = cert->keyOid == alg_oid::kRsaEncryption && !rsaKeyReads(cert->key);
     std::unique_ptr<Asn1> validity = decoded(tbs[at + kValidity]);
     cert->timesRead = validity && parseAsnTime(validity->getChild(0), cert->notBefore) &&
                       parseAsnTime(validity->getChild(1), cert->notAfter);
@@ -471,11 +470,14 @@ std::string certificateIdKey(const CertificateId& id) {
     return issuerSerialKey(id.issuer, id.serial);
 }
 
+std::string certificateKeyIdKey(const CertificateFields& cert) {
+    return !cert.subjectKeyId || cert.subjectKeyId->empty() || cert.subjectKeyIdUnreadable ? std::string()
+                                                                                           : "k" + *cert.subjectKeyId;
+}
+
 void certificateIdKeys(const CertificateFields& cert, std::string& byIssuer, std::string& byKeyId) {
     byIssuer = issuerSerialKey(cert.issuer, cert.serial);
-    byKeyId = !cert.subjectKeyId || cert.subjectKeyId->empty() || cert.subjectKeyIdUnreadable
-                  ? std::string()
-                  : "k" + *cert.subjectKeyId;
+    byKeyId = certificateKeyIdKey(cert);
 }
 
 bool certificateHasId(const CertificateFields& cert, const CertificateId& id) {
@@ -533,8 +535,10 @@ bool commonNameClaimsHost(std::string_view name) {
 } // namespace
 
 bool readableAsOpensslReads(const CertificateFields& cert, bool asIssuer) {
+    // The key is read only for an issuer: a message may carry thousands of
+    // certificates that no chain asks for.
     return !cert.facts.extensionUnreadable && !cert.subjectKeyIdUnreadable && !cert.authorityKeyId.unreadable &&
-           !(asIssuer && cert.keyUnreadable);
+           !(asIssuer && cert.keyOid == alg_oid::kRsaEncryption && !rsaKeyReads(cert.key));
 }
 
 std::string asciiLowered(std::string text) {

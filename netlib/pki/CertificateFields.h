@@ -130,9 +130,6 @@ struct CertificateFields {
     // A subject key identifier that is no OCTET STRING: openssl takes no
     // certificate with one for an issuer.
     bool subjectKeyIdUnreadable = false;
-    // An RSA key that is no SEQUENCE of two INTEGERs: openssl has no key for
-    // such a certificate, and takes it for no one's issuer.
-    bool keyUnreadable = false;
     AuthorityKeyIdFields authorityKeyId;
     // 1 to 3, as the certificate says (absent: 1).
     long version = 1;
@@ -215,6 +212,8 @@ bool certificateHasId(const CertificateFields& cert, const CertificateId& id);
 // holds exactly when the id's key is one of the certificate's.
 std::string certificateIdKey(const CertificateId& id);
 void certificateIdKeys(const CertificateFields& cert, std::string& byIssuer, std::string& byKeyId);
+// The second alone, which reads no name.
+std::string certificateKeyIdKey(const CertificateFields& cert);
 // The next certificate of the store after `from` (which the enumeration
 // frees) that the id names, as the store's enumeration hands it on; null at
 // the end.

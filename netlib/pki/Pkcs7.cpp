@@ -31,6 +31,7 @@ constexpr int kSignerIdIndex = 1;
 constexpr int kAuthAttrsIndex = 3;
 constexpr int kMinSignerInfoFields = 5;
 constexpr std::uint32_t kTagCertificates = 0;
+constexpr std::uint32_t kTagCrls = 1;
 // EnvelopedData: its recipient infos after the version; the recipient in a
 // key-transport recipient info after its version.
 constexpr int kEnvelopedRecipientsIndex = 1;
@@ -59,34 +60,85 @@ std::uint32_t childOffset(const Asn1& node, std::uint32_t at, int index) {
     return at;
 }
 
-// Where a SignedData message holds its certificates, CRLs and signer infos,
-// which are read from the message's DER reading alone, so that its rendering
-// leaves them out; false for another message, or one without them.
-bool signedDataLists(const Asn1& root, std::vector<AsnSkipped>& out) {
-    out.clear();
+// The SignedData of a ContentInfo; null for another message.
+const Asn1* signedDataOf(const Asn1& root) {
     StringBuffer oid;
     const Asn1* wrapper = root.getChild(1);
     const Asn1* signedData = wrapper ? wrapper->getChild(0) : nullptr;
     if (root.primitive || !root.getChild(0) || !root.getChild(0)->getOidString(oid) ||
         !oid.equals(pkcs7_oid::kSignedData) || !signedData || wrapper->primitive || signedData->primitive)
+        return nullptr;
+    return signedData;
+}
+
+// openssl reads a list written primitive as the items its content holds:
+// none, or whole SEQUENCEs (certificates, CRLs).
+bool primitiveListReads(const Asn1& field) {
+    if (field.length == 0)
+        return true;
+    DataBuffer content;
+    field.getContent(content);
+    ExtPtrArray items;
+    items.setOwnsObjects(true);
+    std::uint32_t used = 0;
+    LogNull quiet;
+    if (!decodeBer(content.getData(), content.getSize(), items, 0, false, used, nullptr, quiet) ||
+        used != content.getSize())
         return false;
+    for (int i = 0; i < items.getCount(); ++i) {
+        const auto* item = static_cast<const Asn1*>(items.elementAt(i));
+        if (item->tagClass != asn::kClassUniversal || item->tag != asn::kTagSequence || item->primitive)
+            return false;
+    }
+    return true;
+}
+
+// A SignedData ends with its signer infos, a SET, and holds between its
+// content and them its certificates [0] and then its CRLs [1], each once at
+// most, as openssl reads one: it refuses a message with any other field
+// there or in their place, or a list written primitive whose content is no
+// run of items.
+bool listFieldsInOrder(const Asn1& signedData) {
+    const int n = signedData.getNumChildren();
+    const Asn1* signerInfos = n > kFirstListIndex ? signedData.getChild(n - 1) : nullptr;
+    if (!signerInfos || signerInfos->tagClass != asn::kClassUniversal || signerInfos->tag != asn::kTagSet ||
+        signerInfos->primitive)
+        return false;
+    std::uint32_t next = kTagCertificates;
+    for (int i = kFirstListIndex; i + 1 < n; ++i) {
+        const Asn1* field = signedData.getChild(i);
+        if (field->tagClass != asn::kClassContext || field->tag < next || field->tag > kTagCrls ||
+            (field->primitive && !primitiveListReads(*field)))
+            return false;
+        next = field->tag + 1;
+    }
+    return true;
+}
+
+// Where a SignedData message holds its certificates, CRLs and signer infos,
+// which are read from the message's DER reading alone, so that its rendering
+// leaves them out; false for a message without them. Its list fields are in
+// order (listFieldsInOrder): three at most.
+bool signedDataLists(const Asn1& root, const Asn1& signedData, std::vector<AsnSkipped>& out) {
+    out.clear();
+    const Asn1* wrapper = root.getChild(1);
     const std::uint32_t at = childOffset(*wrapper, childOffset(root, 0, 1), 0);
-    const int n = signedData->getNumChildren();
+    const int n = signedData.getNumChildren();
     // The loader takes the first constructed SET for the digest algorithms:
     // when that is the signer infos, it is given them as before.
     int firstSet = n;
     for (int i = 0; i < n && firstSet == n; ++i) {
-        const Asn1* field = signedData->getChild(i);
+        const Asn1* field = signedData.getChild(i);
         if (field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet && !field->primitive)
             firstSet = i;
     }
     for (int i = kFirstListIndex; i < n; ++i) {
-        const Asn1* field = signedData->getChild(i);
+        const Asn1* field = signedData.getChild(i);
         const bool list =
             field->tagClass == asn::kClassContext ||
             (i == n - 1 && i != firstSet && field->tagClass == asn::kClassUniversal && field->tag == asn::kTagSet);
         if (list && !field->primitive && field->children)
-            out.push_back({childOffset(*signedData, at, i), field->encodedSize});
+            out.push_back({childOffset(signedData, at, i), field->encodedSize});
     }
     return !out.empty();
 }
@@ -154,11 +206,17 @@ bool Pkcs7::loadPkcs7Der(const DataBuffer& der, const char* password, LogBase& l
     // same bytes leaves out (a message may carry thousands).
     LogNull quiet;
     std::unique_ptr<Asn1> root(decodeBerFirstBorrowing(der.getData(), der.getSize(), quiet));
+    const Asn1* signedData = root ? signedDataOf(*root) : nullptr;
+    if (signedData && !listFieldsInOrder(*signedData)) {
+        log.logError(pkcs7_msg::kListFieldsOutOfOrder);
+        return false;
+    }
     bool ok = false;
     {
         std::vector<AsnSkipped> lists;
         // Bytes after the message are rendered as before, and refused there.
-        const bool pruned = root && root->encodedSize == der.getSize() && signedDataLists(*root, lists);
+        const bool pruned =
+            signedData && root->encodedSize == der.getSize() && signedDataLists(*root, *signedData, lists);
         // Its entries borrow the rendered bytes.
         ExtPtrArray extList;
         extList.setOwnsObjects(true);

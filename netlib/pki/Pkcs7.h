@@ -46,6 +46,9 @@ constexpr const char* kNotEnveloped2 = "Cannot unenvelope (2) -- not a PKCS7 Env
 constexpr const char* kAddingCert = "Adding cert to internal list...";
 constexpr const char* kUnreadableRecipient =
     "A RecipientInfo does not name its certificate in a form that can be read.";
+constexpr const char* kListFieldsOutOfOrder =
+    "A SignedData ends with its signer infos, a SET, and may hold between its content and them only its certificates "
+    "[0] and then its CRLs [1], each once, written primitive only over whole items.";
 } // namespace pkcs7_msg
 
 enum Pkcs7ContentType : int {

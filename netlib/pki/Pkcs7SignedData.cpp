@@ -377,7 +377,7 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     // certificate that bears its identifier, and a signer that cannot be
     // checked refuses the message before any later one is looked at, before
     // the content is digested and before any signature is checked.
-    const MessageCertIndex messageCerts = indexMessageCerts(certificates);
+    MessageCertIndex messageCerts(certificates);
     // Signers of one identifier are looked for once: copies of a signer
     // would otherwise search the stores again each.
     std::map<std::string, std::string> signerCertsById;
@@ -555,8 +555,7 @@ bool Pkcs7_SignedData::verifySignature(DataSource& source, const ExtPtrArray& ce
     return verified;
 }
 
-MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates) {
-    MessageCertIndex index;
+MessageCertIndex::MessageCertIndex(const ExtPtrArray& certificates) {
     for (int i = 0; i < certificates.getCount(); ++i) {
         const auto* der = static_cast<const DataBuffer*>(certificates.elementAt(i));
         std::unique_ptr<CertificateFields> fields =
@@ -565,26 +564,43 @@ MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates) {
                 : nullptr;
         if (!fields)
             continue;
-        std::string byIssuer, byKeyId;
-        certificateIdKeys(*fields, byIssuer, byKeyId);
-        for (const std::string* key : {&byIssuer, &byKeyId})
-            if (!key->empty())
-                index.emplace(*key, der);
+        ++m_read;
+        if (const std::string key = certificateKeyIdKey(*fields); !key.empty())
+            m_byKey.emplace(key, der);
+        if (!fields->serial.empty())
+            m_bySerial[fields->serial].push_back({std::move(fields->issuer), der});
     }
-    return index;
 }
 
-bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const CertificateId& id,
-                                     SystemCerts* systemCerts, std::string& out, LogBase& log, bool verbose) {
+const DataBuffer* MessageCertIndex::find(const CertificateId& id) {
+    const std::string wanted = certificateIdKey(id);
+    if (wanted.empty())
+        return nullptr;
+    // Each certificate of the serial is keyed once, in message order.
+    if (auto unread = id.byKeyId ? m_bySerial.end() : m_bySerial.find(id.serial); unread != m_bySerial.end()) {
+        for (Unread& cert : unread->second) {
+            CertificateId named;
+            named.issuer = std::move(cert.issuer);
+            named.serial = id.serial;
+            if (const std::string key = certificateIdKey(named); !key.empty())
+                m_byKey.emplace(key, cert.der);
+        }
+        m_bySerial.erase(unread);
+    }
+    const auto found = m_byKey.find(wanted);
+    return found == m_byKey.end() ? nullptr : found->second;
+}
+
+bool Pkcs7_SignedData_findSignerCert(MessageCertIndex& messageCerts, const CertificateId& id, SystemCerts* systemCerts,
+                                     std::string& out, LogBase& log, bool verbose) {
     LogContext ctx(log, "Pkcs7_SignedData_findSignerCert");
     out.clear();
     if (verbose)
-        log.logDataLong("numPkcs7Certs", static_cast<int>(messageCerts.size()));
-    const auto inMessage = messageCerts.find(certificateIdKey(id));
-    if (inMessage != messageCerts.end()) {
+        log.logDataLong("numPkcs7Certs", messageCerts.certificatesRead());
+    if (const DataBuffer* inMessage = messageCerts.find(id)) {
         if (verbose)
             log.logInfo("Found matching certificate in PKCS7");
-        out.assign(reinterpret_cast<const char*>(inMessage->second->getData()), inMessage->second->getSize());
+        out.assign(reinterpret_cast<const char*>(inMessage->getData()), inMessage->getSize());
         return true;
     }
     if (!systemCerts)

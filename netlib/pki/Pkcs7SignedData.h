@@ -103,12 +103,28 @@ public:
 };
 
 // The message's certificates (DER) by the keys they answer to
-// (certificateIdKeys), the first in message order for each.
-using MessageCertIndex = std::unordered_map<std::string, const DataBuffer*>;
-MessageCertIndex indexMessageCerts(const ExtPtrArray& certificates);
+// (certificateIdKeys), the first in message order for each. An issuer is
+// read as names compare only when a signer names its certificate's serial:
+// a message may carry thousands that no signer names.
+class MessageCertIndex {
+public:
+    explicit MessageCertIndex(const ExtPtrArray& certificates);
+    // The first of the message's certificates the id names, or null.
+    const DataBuffer* find(const CertificateId& id);
+    int certificatesRead() const { return m_read; }
+
+private:
+    struct Unread {
+        std::string issuer;
+        const DataBuffer* der;
+    };
+    std::unordered_map<std::string, std::vector<Unread>> m_bySerial;
+    std::unordered_map<std::string, const DataBuffer*> m_byKey;
+    int m_read = 0;
+};
 // The first certificate (DER) the id names among the message's, else in the
 // system stores: the one a signer is verified under, as openssl takes it.
-bool Pkcs7_SignedData_findSignerCert(const MessageCertIndex& messageCerts, const CertificateId& id,
-                                     SystemCerts* systemCerts, std::string& out, LogBase& log, bool verbose);
+bool Pkcs7_SignedData_findSignerCert(MessageCertIndex& messageCerts, const CertificateId& id, SystemCerts* systemCerts,
+                                     std::string& out, LogBase& log, bool verbose);
 
 } // namespace tessik

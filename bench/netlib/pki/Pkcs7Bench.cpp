@@ -10,7 +10,9 @@
 // streamed, verified: the CPU time and peak memory of one reading by ours,
 // by openssl and, when GRV_BENCH_BEFORE names another build's bench_pkcs7,
 // by that build (it reads a message as this one does, given the same
-// arguments).
+// arguments). Last a small SignedData, alone and with 64,000 empty CRL fields
+// after its certificates (openssl reads one at most): the CPU time and the
+// verdict of one reading by each.
 // Goal: memory near the message's size, time near openssl's: verifying
 // within 1.3x openssl's CPU time, and never dearer than the build before.
 #include <cstdio>
@@ -48,6 +50,9 @@ constexpr int kSerialBytes = 4;
 constexpr int kCertificatesField = 3;
 // Certificate { tbs { [0] version, serial ...
 constexpr int kSerialField = 1;
+constexpr std::size_t kListFields = 64000;
+constexpr std::size_t kSmokeListFields = 64;
+constexpr std::uint32_t kTagCrls = 1;
 
 bool run(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -90,6 +95,22 @@ bool addCertificates(const std::string& signedPath, const std::string& otherCert
         }
         certificates->children->insertAt(static_cast<int>(k), cert);
     }
+    DataBuffer out;
+    return root->encodeDer(out, false, nullptr, quiet) && writeFile(outPath, out);
+}
+
+// The signed message with `count` empty CRL fields after its certificates.
+bool addListFields(const std::string& signedPath, std::size_t count, const std::string& outPath) {
+    DataBuffer message;
+    LogNull quiet;
+    if (!readFile(signedPath, message))
+        return false;
+    std::unique_ptr<Asn1> root(decodeBerFirst(message.getData(), message.getSize(), nullptr, quiet));
+    Asn1* signedData = root && root->getChild(1) ? root->getChild(1)->getChild(0) : nullptr;
+    if (!signedData || !signedData->children || !signedData->getChild(kCertificatesField))
+        return false;
+    for (std::size_t k = 0; k < count; ++k)
+        signedData->children->insertAt(kCertificatesField + 1, Asn1::newContextConstructed(kTagCrls));
     DataBuffer out;
     return root->encodeDer(out, false, nullptr, quiet) && writeFile(outPath, out);
 }
@@ -180,6 +201,42 @@ bool compareBySize(const std::string& dir, const std::string& self, const std::s
     return allOk;
 }
 
+// Each message verified or refused by us, by the build before (when named)
+// and by openssl: the verdict and the CPU seconds of one reading each.
+bool compareVerdicts(const std::string& dir, const std::string& self, const std::vector<std::string>& messages) {
+    const char* before = std::getenv("GRV_BENCH_BEFORE");
+    bool allOk = true;
+    for (const std::string& message : messages) {
+        DataBuffer bytes;
+        if (!readFile(message, bytes))
+            return false;
+        struct Side {
+            const char* name;
+            std::string command;
+        };
+        std::vector<Side> sides = {
+            {"ours", "'" + self + "' signed '" + message + "' - -"},
+            {"openssl cms", "openssl cms -verify -noverify -binary -inform DER -in '" + message + "' -out /dev/null"}};
+        if (before)
+            sides.push_back({"before", "'" + std::string(before) + "' signed '" + message + "' - -"});
+        std::printf("%s (%u bytes):", std::filesystem::path(message).filename().c_str(), bytes.getSize());
+        std::vector<bool> verified;
+        for (const Side& side : sides) {
+            verified.push_back(run(side.command + " 2>/dev/null"));
+            // Timed whatever the verdict: a refusal is an answer too.
+            const benchsupport::ProgramUsage used =
+                medianUsage(dir, {"/bin/sh", "-c", side.command + " 2>/dev/null; true"});
+            std::printf(" %s %s %.2f s;", side.name, verified.back() ? "verified" : "refused", used.cpuSeconds);
+            allOk = allOk && used.cpuSeconds >= 0;
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+        // openssl's verdict is ours.
+        allOk = allOk && verified[0] == verified[1];
+    }
+    return allOk;
+}
+
 // One message, read by us (in process, and as a program) and by openssl.
 struct Reading {
     const char* what;
@@ -228,7 +285,8 @@ int main(int argc, char** argv) {
     const std::string key = dir + "/key.pem", cert = dir + "/cert.pem", certDer = dir + "/cert.der",
                       keyDer = dir + "/key.der", other = dir + "/other.der", data = dir + "/data.bin",
                       enveloped = dir + "/enveloped.p7", streamed = dir + "/streamed.p7",
-                      signedOne = dir + "/signed1.p7", signedMany = dir + "/signed-many.p7", quiet = " 2>/dev/null";
+                      signedOne = dir + "/signed1.p7", signedMany = dir + "/signed-many.p7",
+                      signedFields = dir + "/signed-crl-fields.p7", quiet = " 2>/dev/null";
     const std::string newCert = "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj ";
     if (!run("mkdir -p '" + dir + "'") ||
         !run(newCert + "/CN=recipient -keyout '" + key + "' -out '" + cert + "'" + quiet) ||
@@ -247,7 +305,8 @@ int main(int argc, char** argv) {
              "' -inkey '" + key + "' -out '" + streamed + "'") ||
         !run("openssl cms -sign -nodetach -binary -outform DER -in '" + cert + "' -signer '" + cert + "' -inkey '" +
              key + "' -out '" + signedOne + "'") ||
-        !addCertificates(signedOne, other, benchsupport::smokeRun() ? kSmokeCertificates : kCertificates, signedMany)) {
+        !addCertificates(signedOne, other, benchsupport::smokeRun() ? kSmokeCertificates : kCertificates, signedMany) ||
+        !addListFields(signedOne, benchsupport::smokeRun() ? kSmokeListFields : kListFields, signedFields)) {
         std::fprintf(stderr, "the messages could not be made\n");
         return 1;
     }
@@ -276,6 +335,8 @@ int main(int argc, char** argv) {
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     bool allOk = compare(readings, dir, self, certDer, keyDer);
     allOk = compareBySize(dir, self, cert, key) && allOk;
+    std::printf("SignedData alone and with CRL fields after its certificates, verified or refused:\n");
+    allOk = compareVerdicts(dir, self, {signedOne, signedFields}) && allOk;
     run("rm -rf '" + dir + "'");
     return allOk ? 0 : 1;
 }

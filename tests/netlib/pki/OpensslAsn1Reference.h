@@ -38,13 +38,15 @@ inline bool opensslWalk(const std::uint8_t* data, std::size_t size, std::vector<
     BIO_free(out);
     for (std::size_t at = 0; at < listing.size();) {
         std::size_t eol = listing.find('\n', at);
-        std::string line = listing.substr(at, eol == std::string::npos ? std::string::npos : eol - at);
+        const std::string line = listing.substr(at, eol == std::string::npos ? std::string::npos : eol - at);
+        const std::size_t lineAt = at;
         at = eol == std::string::npos ? listing.size() : eol + 1;
         // "offset:d=depth  hl=n l=length cons: NAME" or "prim: NAME ...";
-        // the fields are read in place, as item text may hold anything.
+        // the fields are read in place.
         std::size_t d = line.find(":d=");
-        std::size_t l = line.find(" l=", d == std::string::npos ? 0 : d);
-        if (d == std::string::npos || l == std::string::npos)
+        std::size_t hl = line.find(" hl=", d == std::string::npos ? 0 : d);
+        std::size_t l = line.find(" l=", hl == std::string::npos ? 0 : hl);
+        if (d == std::string::npos || hl == std::string::npos || l == std::string::npos)
             continue;
         std::size_t kind = line.find_first_not_of(' ', line.find(' ', line.find_first_not_of(' ', l + 3)));
         if (kind == std::string::npos || line.compare(kind, 9, "prim: EOC") == 0)
@@ -55,6 +57,19 @@ inline bool opensslWalk(const std::uint8_t* data, std::size_t size, std::vector<
         if (!item.constructed)
             item.length = std::atol(line.c_str() + l + 3);
         items.push_back(item);
+        // A string's content follows its name and a colon as it stands, a
+        // line feed or text like another item's line too: passed over by
+        // its length, where the listing holds the content's own octets.
+        const std::size_t colon = item.constructed ? std::string::npos : line.find(':', kind + 5);
+        const std::size_t contentAt = static_cast<std::size_t>(std::atol(line.c_str())) +
+                                      static_cast<std::size_t>(std::atol(line.c_str() + hl + 4));
+        const auto length = static_cast<std::size_t>(item.length);
+        const std::size_t printed = lineAt + colon + 1;
+        if (colon != std::string::npos && contentAt <= size && length <= size - contentAt && length > 0 &&
+            listing.compare(printed, length, reinterpret_cast<const char*>(data) + contentAt, length) == 0) {
+            eol = listing.find('\n', printed + length);
+            at = eol == std::string::npos ? listing.size() : eol + 1;
+        }
     }
     return ok;
 }

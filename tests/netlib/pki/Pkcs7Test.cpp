@@ -572,6 +572,21 @@ elif sys.argv[3] == "digests":
         signed[1][0] = 0x30
 elif sys.argv[3] == "swap":
     signed[-1][1].reverse()
+elif sys.argv[3] == "lists":
+    # The fields between the content and the signer infos: "c" the
+    # certificates, "N:T" N empty fields [T], "=HEX" a field as written;
+    # "^HEX" the signer infos retagged.
+    fields = []
+    for part in sys.argv[4].split(","):
+        if part.startswith("^"):
+            signed[-1][0] = int(part[1:], 16)
+            continue
+        count, tag = part.split(":") if ":" in part else (1, None)
+        if part.startswith("="):
+            fields.append(parse(bytes.fromhex(part[1:]))[0])
+        else:
+            fields += [signed[3]] if tag is None else [[0xA0 | int(tag), []] for k in range(int(count))]
+    signed[3:-1] = fields
 elif sys.argv[3] == "strangers":
     stranger = [signer[0], copy.deepcopy(signer[1]), signer[2], signer[-2], [0x04, b"\0" * 4]]
     stranger[1][1][1][1] = b"\x7e\xe1"
@@ -959,7 +974,15 @@ open(sys.argv[2] + "/named.key", "wb").write(key.private_bytes(serialization.Enc
 // before any arithmetic, its bound in the log, or whose n is written as a
 // negative INTEGER; thousands of signers naming a certificate nobody has; an
 // unsigned attribute nested to the deepest level a message is read to, and
-// one level past it; digest algorithms in a SEQUENCE, or left out.
+// one level past it; digest algorithms in a SEQUENCE, or left out; list
+// fields between the content and the signer infos: an empty CRLs field after
+// the certificates, or one written primitive, empty (openssl reads it) or
+// not; the certificates twice, an empty one before them, CRLs twice or
+// before the certificates, a field [2], 5,000 CRLs fields or 5,000 fields
+// [2] (each refused at once, as openssl refuses all but the first two); a
+// CRLs field written primitive over a whole CRL, which openssl reads as the
+// list, or over a CRL and a stray octet; the signer infos tagged as a CRLs
+// field or as a SEQUENCE.
 // `openssl cms -verify` judges each, and names the signers that verified.
 // What a signature covers must stand as DER here: openssl takes a
 // certificate written otherwise.
@@ -1005,7 +1028,21 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         kNestedAttribute89,
         kDigestAlgorithmsInASequence,
         kNoDigestAlgorithms,
-        kUncertifiedFirstSigner
+        kUncertifiedFirstSigner,
+        kEmptyCrls,
+        kEmptyPrimitiveCrls,
+        kPrimitiveCrls,
+        kTwoCertificateFields,
+        kEmptyCertificatesFirst,
+        kTwoCrlFields,
+        kCrlsBeforeCertificates,
+        kAnotherListField,
+        kCrlFields5000,
+        kOtherFields5000,
+        kPrimitiveCrlList,
+        kPrimitiveCrlListTrailing,
+        kSignerInfosAsCrls,
+        kSignerInfosAsSequence
     };
     struct Case {
         bool stream;
@@ -1084,7 +1121,44 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         // The signer without its certificate before the one with it: refused
         // at the first, before any signature is checked.
         {false, "as signed", kUncertifiedFirstSigner, false, false, signeddata_msg::kNoMatchingCert},
+        {false, "as signed", kEmptyCrls, true, true},
+        {false, "as signed", kEmptyPrimitiveCrls, true, true},
+        {false, "as signed", kPrimitiveCrls, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kTwoCertificateFields, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kEmptyCertificatesFirst, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kTwoCrlFields, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kCrlsBeforeCertificates, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kAnotherListField, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kCrlFields5000, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kOtherFields5000, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kPrimitiveCrlList, true, true},
+        {false, "as signed", kPrimitiveCrlListTrailing, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kSignerInfosAsCrls, false, false, pkcs7_msg::kListFieldsOutOfOrder},
+        {false, "as signed", kSignerInfosAsSequence, false, false, pkcs7_msg::kListFieldsOutOfOrder},
     };
+    // A CRL of an empty issuer dated 2026 (a reading checks no CRL's
+    // signature), written primitive as the CRLs field: alone, and with an
+    // octet after it.
+    const std::string crl = "3035"
+                            "3020300d06092a864886f70d01010b05003000170d3236303130313030303030305a"
+                            "300d06092a864886f70d01010b0500"
+                            "03020000";
+    const std::string primitiveCrl = "c,=8137" + crl, primitiveCrlTrailing = "c,=8138" + crl + "00";
+    // The list fields between the content and the signer infos (kRewriteSigned's "lists"), by row.
+    const std::map<Change, const char*> listFields = {{kEmptyCrls, "c,1:1"},
+                                                      {kEmptyPrimitiveCrls, "c,=8100"},
+                                                      {kPrimitiveCrls, "c,=810100"},
+                                                      {kTwoCertificateFields, "c,c"},
+                                                      {kEmptyCertificatesFirst, "1:0,c"},
+                                                      {kTwoCrlFields, "c,1:1,1:1"},
+                                                      {kCrlsBeforeCertificates, "1:1,c"},
+                                                      {kAnotherListField, "c,1:2"},
+                                                      {kCrlFields5000, "c,5000:1"},
+                                                      {kOtherFields5000, "c,1:1,5000:2"},
+                                                      {kPrimitiveCrlList, primitiveCrl.c_str()},
+                                                      {kPrimitiveCrlListTrailing, primitiveCrlTrailing.c_str()},
+                                                      {kSignerInfosAsCrls, "c,^a1"},
+                                                      {kSignerInfosAsSequence, "c,^30"}};
     const std::map<Change, const char*> strangers = {
         {kStrangers5000, "5000"}, {kStrangers20000, "20000"}, {kStrangers60000, "60000"}};
     // The certificates before the signer's own, the copies of the signer,
@@ -1189,6 +1263,11 @@ TEST_F(Pkcs7Messages, BerSignedMessagesGetOpensslsVerdict) {
         const auto count = strangers.find(c.change);
         if (count != strangers.end())
             rewriting = "strangers";
+        const auto lists = listFields.find(c.change);
+        if (lists != listFields.end()) {
+            rewriting = "lists";
+            rewriteArg = lists->second;
+        }
         if (rewriting) {
             std::vector<std::string> rewrite{"/usr/bin/python3",       "-c",
                                              kRewriteSigned,           m_work.File("signed.p7"),
