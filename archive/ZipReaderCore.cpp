@@ -137,8 +137,7 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
         return nullptr;
 
     // Zip64 is not read here: refuse it rather than misread its fields. A
-    // count of 0xFFFF without a locator is 65,535 entries, as every reader
-    // (and our writer) takes it.
+    // count of 0xFFFF without a locator is no marker: the records decide.
     if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
         return nullptr;
     if (endPos >= kZip64LocatorSize) {
@@ -155,14 +154,12 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     core->bytesBefore_ = absoluteEnd - directoryEnd;
     const std::uint64_t absoluteSize = sourceSize + core->source_->baseOffset();
     core->source_->clearBaseOffset();
-    core->entryCount_ = entriesTotal;
     core->directoryOffset_ = directoryOffset;
     core->directorySize_ = directorySize;
-    if (entriesTotal > 0 && core->goToFirstEntry() != kCoreOk)
-        return nullptr;
-    if (core->mapEntries(absoluteSize) != kCoreOk) {
+    const int mapped = core->mapEntries(absoluteSize, entriesTotal);
+    if (mapped != kCoreOk) {
         if (error)
-            *error = kCoreOverlap;
+            *error = mapped;
         return nullptr;
     }
     if (error)
@@ -170,24 +167,28 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     return core;
 }
 
-int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
-    // The fixed part of each record, read through one window. The walk stops
-    // where a record can't be read: the entries from there on can't be
-    // reached by listing either, and have no span.
+int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecordCount) {
+    // The fixed part of each record, read through one window, from the
+    // directory's offset to its end, as python's zipfile reads them: the
+    // last record's name, extra field or comment may reach past that end.
+    // The walk stops early at a record that is cut short or has no
+    // signature: the entries from there on can't be reached by listing
+    // either, and have no span.
+    const std::uint64_t directoryEnd = directoryOffset_ + directorySize_ + bytesBefore_;
     std::vector<std::uint8_t> window(kDirectoryWindow);
     std::uint64_t windowStart = 0;
     std::size_t windowLength = 0;
     std::vector<std::uint32_t> compressed;
-    spans_.reserve(entryCount_);
-    compressed.reserve(entryCount_);
+    spans_.reserve(endRecordCount);
+    compressed.reserve(endRecordCount);
     std::uint64_t position = directoryOffset_ + bytesBefore_;
-    for (int i = 0; i < entryCount_; ++i) {
+    while (position < directoryEnd) {
+        if (position + kZipCentralHeaderSize > directoryEnd)
+            break;
         if (position < windowStart || position + kZipCentralHeaderSize > windowStart + windowLength) {
-            if (position >= sourceSize)
-                break;
             windowStart = position;
-            windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kDirectoryWindow, sourceSize - position));
-            if (readAt(windowStart, window.data(), windowLength) != kCoreOk || windowLength < kZipCentralHeaderSize)
+            windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kDirectoryWindow, directoryEnd - position));
+            if (readAt(windowStart, window.data(), windowLength) != kCoreOk)
                 break;
         }
         const std::uint8_t* h = window.data() + (position - windowStart);
@@ -199,6 +200,20 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
         compressed.push_back(r.compressedSize);
         position += kZipCentralHeaderSize + r.nameLength + r.extraLength + r.commentLength;
     }
+    // Read to its end, the directory's records are the entries, as python's
+    // zipfile and unzip list them whatever the end record counts: a count
+    // below them (one wrapped past 65,535 too) would hide entries, one
+    // above them would offer entries that are not there. Cut short, the
+    // entries past the last record that reads answer Corrupt, as many as
+    // the end record counts and at least one, so that no entry hides
+    // behind the damage; a directory without one record is no archive.
+    const int records = static_cast<int>(spans_.size());
+    if (position >= directoryEnd)
+        entryCount_ = records;
+    else if (records == 0)
+        return kCoreBadZip;
+    else
+        entryCount_ = std::max<int>(endRecordCount, records + 1);
 
     // In order of their local headers; those whose offset is in a Zip64
     // field are never read here, and keep a span that holds nothing.
@@ -260,14 +275,6 @@ int ZipArchiveCore::readCentralRecord() {
     if (r.nameLength > 0 && source_->read(currentName_.data(), r.nameLength, 1) != 1)
         return kCoreIo;
     return kCoreOk;
-}
-
-int ZipArchiveCore::goToFirstEntry() {
-    currentPosition_ = directoryOffset_;
-    currentNumber_ = 0;
-    int rc = entryCount_ == 0 ? kCoreEndOfList : readCentralRecord();
-    currentValid_ = rc == kCoreOk;
-    return rc;
 }
 
 int ZipArchiveCore::goToEntry(int index) {
