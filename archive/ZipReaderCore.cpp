@@ -23,6 +23,8 @@ constexpr std::size_t kInputBufferSize = 16384;
 constexpr std::size_t kDirectoryWindow = 65536;
 // A size or offset that says the real one is in a Zip64 field.
 constexpr std::uint32_t kZip64Marker = 0xFFFFFFFFu;
+// An end record counts the records modulo this.
+constexpr int kCountModulus = 0x10000;
 
 } // namespace
 
@@ -156,7 +158,10 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     core->source_->clearBaseOffset();
     core->directoryOffset_ = directoryOffset;
     core->directorySize_ = directorySize;
-    const int mapped = core->mapEntries(absoluteSize, entriesTotal);
+    int mapped = core->mapEntries(absoluteSize, entriesTotal);
+    // The first record, its name too, must read from the file.
+    if (mapped == kCoreOk && core->entryCount_ > 0 && core->goToEntry(0) != kCoreOk)
+        mapped = kCoreBadZip;
     if (mapped != kCoreOk) {
         if (error)
             *error = mapped;
@@ -203,12 +208,15 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
     // Read to its end, the directory's records are the entries, as python's
     // zipfile and unzip list them whatever the end record counts: a count
     // below them (one wrapped past 65,535 too) would hide entries, one
-    // above them would offer entries that are not there. Cut short, the
-    // entries past the last record that reads answer Corrupt, as many as
-    // the end record counts and at least one, so that no entry hides
-    // behind the damage; a directory without one record is no archive.
+    // above them would offer entries that are not there. A last record
+    // reaching past the end is whole only where the count agrees (unzip's
+    // check, modulo 65,536), for the records it would swallow otherwise.
+    // Cut short, the entries past the last record that reads answer
+    // Corrupt, as many as the end record counts and at least one, so that
+    // no entry hides behind the damage; a directory without one record is
+    // no archive.
     const int records = static_cast<int>(spans_.size());
-    if (position >= directoryEnd)
+    if (position == directoryEnd || (position > directoryEnd && records % kCountModulus == endRecordCount))
         entryCount_ = records;
     else if (records == 0)
         return kCoreBadZip;

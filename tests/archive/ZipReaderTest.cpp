@@ -771,15 +771,11 @@ TEST(ZipReader, EntriesAreTheRecordsOfTheDirectory) {
     const std::string zip = dir.File("counted.zip");
     for (const auto& row : rows) {
         ASSERT_EQ(row.size(), 6u);
-        SCOPED_TRACE(row[0] + " records, count " + row[1] + ", spoiled " + row[2]);
-        std::vector<std::string> make = {"/usr/bin/python3",
-                                         std::string(GRV_SOURCE_DIR) + "/tests/peers/count_zip.py",
-                                         row[0],
-                                         row[1],
-                                         zip,
-                                         journal};
-        if (row[2] != "-")
-            make.insert(make.end(), {"--spoil", row[2]});
+        SCOPED_TRACE(row[0] + " records, count " + row[1] + ", " + row[2]);
+        const std::string script = std::string(GRV_SOURCE_DIR) + "/tests/peers/count_zip.py";
+        std::vector<std::string> make = {"/usr/bin/python3", script, row[0], row[1], zip, journal};
+        if (const std::size_t space = row[2].find(' '); space != std::string::npos)
+            make.insert(make.end(), {"--" + row[2].substr(0, space), row[2].substr(space + 1)});
         ASSERT_EQ(RunPeer(make).status, 0);
         ::unlink(dir.File("python-read").c_str());
         const auto python = grvtest::Python("import sys, zipfile\n"
