@@ -4,6 +4,7 @@
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <iterator>
@@ -207,6 +208,14 @@ int CGRVDlg::SaveFormEntry() {
         GetPrompter().Tell(this, QString::fromLatin1(kNeedDbForSave), QString::fromLatin1(kTitleGorvane));
         return 0;
     }
+    // Leaving the date asks about one in the future; a save made with the
+    // focus still in it (the toolbar's buttons and shortcuts take none)
+    // asks before anything is stored, so that No stores nothing.
+    if (m_ctlDate->hasFocus() && m_ctlDate->date() != m_dateKept) {
+        if (!ConfirmFormDate())
+            return 0;
+        m_dateKept = m_ctlDate->date();
+    }
     TakeFormIntoMembers();
     // Every level must be one the user gave: an empty edit is not 0. The
     // store refuses a level outside the scale as well; the form says so in
@@ -321,15 +330,34 @@ void CGRVDlg::OnFindEntry() {
 }
 
 void CGRVDlg::OnDateChange() {
+    m_dateKept = QDate();
     TakeFormIntoMembers();
 }
 
 void CGRVDlg::OnDateKillFocus() {
+    if (m_askingDate)
+        return;
+    if (m_dateKept.isValid() && m_ctlDate->date() == m_dateKept) {
+        // Asked while the focus stayed; once it leaves, leaving asks again.
+        if (!m_ctlDate->hasFocus())
+            m_dateKept = QDate();
+        TakeFormIntoMembers();
+        return;
+    }
+    if (ConfirmFormDate() && m_ctlDate->hasFocus())
+        m_dateKept = m_ctlDate->date();
+}
+
+bool CGRVDlg::ConfirmFormDate() {
     TakeFormIntoMembers();
     // A question deserves both answers; No takes the user back to the date,
     // which is left as it is either way.
-    if (m_db.IsOpen() && m_dtDate.date() > QDate::currentDate() &&
-        !GetPrompter().AskYesNo(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane),
-                                platform::ui::Icon::None))
-        m_ctlDate->setFocus();
+    if (!m_db.IsOpen() || m_dtDate.date() <= QDate::currentDate())
+        return true;
+    const QScopedValueRollback<bool> asking(m_askingDate, true);
+    if (GetPrompter().AskYesNo(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane),
+                               platform::ui::Icon::None))
+        return true;
+    m_ctlDate->setFocus();
+    return false;
 }

@@ -1,7 +1,10 @@
+#include <QAction>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolBar>
 #include <functional>
 
 #include "JournalWindowSupport.h"
@@ -10,6 +13,7 @@
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
 #include "app/store/StoreTexts.h"
+#include "platform/ui/Prompter.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -314,6 +318,93 @@ TEST_F(EntryFormTest, FutureDateWarningComparesRealDates) {
             EXPECT_EQ(prompter->Prompts()[0].buttons, platform::ui::Buttons::YesNo);
         }
         EXPECT_EQ(date->date(), c.date);
+    }
+}
+
+// A toolbar button takes no focus: a Save pressed with the focus still in a
+// future date stored it, and the question came once the focus left. It is
+// asked first now: No stores nothing and leaves the user in the date, Yes
+// stores the date, and leaving the date asks no more. A real message box,
+// which takes the focus from the date while it asks, asks once as well.
+TEST_F(EntryFormTest, AFutureDateIsAskedAboutBeforeAToolbarSaveStoresIt) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "kept", 5, 5, 5, 5}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    auto* date = Child<QDateEdit>(dlg, IDC_DATE);
+    QWidget* save = nullptr;
+    for (QAction* a : dlg.ToolBar()->actions())
+        if (a->data().toInt() == ID_TB_SAVE_ENTRY)
+            save = dlg.ToolBar()->widgetForAction(a);
+    ASSERT_NE(save, nullptr);
+    const QDate future = QDate::currentDate().addDays(2);
+    const QString stored = QStringLiteral("1|2026-05-01 10:00:00|5|kept");
+    const QString kept = QStringLiteral("1|%1 10:00:00|5|kept").arg(future.toString(Qt::ISODate));
+    const struct {
+        const char* what;
+        bool loaded; // the stored entry, else a new one
+        bool realBox;
+        Answer answer;
+        QString rows; // afterwards, as "id|ts|cpl|sbj"
+    } rows[] = {
+        {"loaded, No", true, false, Answer::No, stored},
+        {"new, No", false, false, Answer::No, stored},
+        {"loaded, No in a real box", true, true, Answer::No, stored},
+        {"loaded, Yes", true, false, Answer::Yes, kept},
+        {"new, Yes in a real box", false, true, Answer::Yes,
+         kept + QStringLiteral("\n2|") + future.toString(Qt::ISODate)},
+    };
+    // The texts step asks about, each answered in a real box or by script.
+    auto asking = [&](bool realBox, Answer answer, const std::function<void()>& step) {
+        prompter->Clear();
+        prompter->Queue(answer);
+        QStringList asked;
+        std::shared_ptr<platform::ui::Prompter> seam = prompter;
+        if (realBox)
+            seam = std::make_shared<platform::ui::QtPrompter>();
+        platform::ui::ScopedSeams boxes{{seam, files, nullptr, usage}};
+        QTimer click;
+        click.setInterval(0);
+        QObject::connect(&click, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->isVisible()) {
+                asked << box->text();
+                box->button(answer == Answer::Yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            }
+        });
+        click.start();
+        step();
+        QApplication::processEvents();
+        click.stop();
+        // The window manager's part: the window is active again.
+        dlg.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        for (const auto& p : prompter->Prompts())
+            asked << p.text;
+        return asked;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.loaded) {
+            List(dlg)->clearSelection();
+            List(dlg)->setCurrentItem(List(dlg)->topLevelItem(List(dlg)->topLevelItemCount() - 1));
+            ASSERT_EQ(dlg.m_entry.id, 1);
+        } else {
+            ASSERT_TRUE(dlg.OnCommand(ID_FILE_NEW_ENTRY));
+            SetPain(dlg, "6", "6", "6", "6");
+        }
+        date->setFocus();
+        ASSERT_TRUE(date->hasFocus());
+        date->setDate(future);
+        EXPECT_EQ(asking(row.realBox, row.answer, [&] { QTest::mouseClick(save, Qt::LeftButton); }),
+                  QStringList{QString::fromLatin1(kFutureDate)});
+        EXPECT_TRUE(date->hasFocus());
+        EXPECT_EQ(Sql(path, "SELECT id,ts,cpl,sbj FROM entry ORDER BY id").left(row.rows.size()), row.rows);
+        // Leaving the date asks again only about a date the user refused.
+        EXPECT_EQ(asking(row.realBox, row.answer, [&] { Edit(dlg, IDC_WORST_PAIN)->setFocus(); }).size(),
+                  row.answer == Answer::No ? 1 : 0);
     }
 }
 
