@@ -131,11 +131,12 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
         return nullptr;
     std::uint16_t thisDisk = platform::LoadLe16(end + 4);
     std::uint16_t directoryDisk = platform::LoadLe16(end + 6);
-    std::uint16_t entriesHere = platform::LoadLe16(end + 8);
+    // The count on this disk, like the total, is only a claim: the records
+    // decide, as in python's zipfile and unzip.
     std::uint16_t entriesTotal = platform::LoadLe16(end + 10);
     std::uint32_t directorySize = platform::LoadLe32(end + 12);
     std::uint32_t directoryOffset = platform::LoadLe32(end + 16);
-    if (entriesTotal != entriesHere || thisDisk != 0 || directoryDisk != 0)
+    if (thisDisk != 0 || directoryDisk != 0)
         return nullptr;
 
     // Zip64 is not read here: refuse it rather than misread its fields. A

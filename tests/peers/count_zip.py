@@ -7,11 +7,11 @@ the entry count asked for: the central directory stays as zipfile wrote it.
 count_zip.py RECORDS COUNT OUT [--spoil N] [--stretch N] [--folders] [FILE...]
     RECORDS entries, "note-00000" upwards (folders "note-00000/" with
     --folders), of which the last ones hold the FILEs' bytes, deflated,
-    under their base names. COUNT (0..65535) is
-    written in both count fields of the end record. --spoil N changes the
-    signature of the Nth central record (from 0), so that no reader finds
-    a record there; --stretch N lengthens its comment over the records
-    after it and one byte of the end record.
+    under their base names. COUNT (0..65535) goes into both count fields of
+    the end record; TOTAL:HERE gives the entries on this disk apart.
+    --spoil N changes the signature of the Nth central record (from 0), so
+    that no reader finds a record there; --stretch N lengthens its comment
+    over the records after it and one byte of the end record.
 """
 import argparse
 import io
@@ -37,7 +37,7 @@ def record(data, offset, number):
 def main():
     args = argparse.ArgumentParser()
     args.add_argument("records", type=int)
-    args.add_argument("count", type=int)
+    args.add_argument("count")
     args.add_argument("out")
     args.add_argument("--spoil", type=int)
     args.add_argument("--stretch", type=int)
@@ -64,7 +64,8 @@ def main():
         at = record(data, offset, a.stretch)
         n, x, c = struct.unpack_from("<HHH", data, at + 28)
         struct.pack_into("<H", data, at + 32, c + stop + 1 - (at + CENTRAL_SIZE + n + x + c))
-    tail = struct.pack("<IHHHHIIH", END, 0, 0, a.count, a.count, size, offset, 0)
+    total, _, here = a.count.partition(":")
+    tail = struct.pack("<IHHHHIIH", END, 0, 0, int(here or total), int(total), size, offset, 0)
     with open(a.out, "wb") as f:
         f.write(data[:stop] + tail)
 
