@@ -185,9 +185,13 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
     std::uint64_t windowStart = 0;
     std::size_t windowLength = 0;
     std::vector<std::uint32_t> compressed;
-    spans_.reserve(endRecordCount);
-    compressed.reserve(endRecordCount);
+    // Never more than the directory's size can hold, whatever the count.
+    const std::size_t expected =
+        static_cast<std::size_t>(std::min<std::uint64_t>(endRecordCount, directorySize_ / kZipCentralHeaderSize));
+    spans_.reserve(expected);
+    compressed.reserve(expected);
     std::uint64_t position = directoryOffset_ + bytesBefore_;
+    std::uint64_t lastRecord = position;
     while (position < directoryEnd) {
         if (position + kZipCentralHeaderSize > directoryEnd)
             break;
@@ -204,6 +208,7 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
         ParseCentralRecord(h, r);
         spans_.push_back({r.localHeaderOffset, 0, position - bytesBefore_});
         compressed.push_back(r.compressedSize);
+        lastRecord = position;
         position += kZipCentralHeaderSize + r.nameLength + r.extraLength + r.commentLength;
     }
     // Read to its end, the directory's records are the entries, as python's
@@ -211,13 +216,15 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
     // below them (one wrapped past 65,535 too) would hide entries, one
     // above them would offer entries that are not there. A last record
     // reaching past the end is whole only where the count agrees (unzip's
-    // check, modulo 65,536), for the records it would swallow otherwise.
+    // check, modulo 65,536) and no record begins inside it: a count made to
+    // agree must not hide the records it swallows.
     // Cut short, the entries past the last record that reads answer
     // Corrupt, as many as the end record counts and at least one, so that
     // no entry hides behind the damage; a directory without one record is
     // no archive.
     const int records = static_cast<int>(spans_.size());
-    if (position == directoryEnd || (position > directoryEnd && records % kCountModulus == endRecordCount))
+    if (position == directoryEnd || (position > directoryEnd && records % kCountModulus == endRecordCount &&
+                                     !holdsRecordStart(lastRecord + kZipCentralHeaderSize, directoryEnd, window)))
         entryCount_ = records;
     else if (records == 0)
         return kCoreBadZip;
@@ -269,6 +276,22 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
             return kCoreOverlap;
     }
     return kCoreOk;
+}
+
+bool ZipArchiveCore::holdsRecordStart(std::uint64_t from, std::uint64_t to, std::vector<std::uint8_t>& window) {
+    // In windows that overlap by a signature's length less one byte; bytes
+    // that can't be read may hold one.
+    constexpr std::size_t kSignatureSize = 4;
+    for (std::uint64_t at = from; at + kSignatureSize <= to; at += window.size() - (kSignatureSize - 1)) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), to - at));
+        if (readAt(at, window.data(), n) != kCoreOk)
+            return true;
+        for (std::size_t i = 0; i + kSignatureSize <= n; ++i) {
+            if (platform::LoadLe32(window.data() + i) == kZipCentralHeaderSignature)
+                return true;
+        }
+    }
+    return false;
 }
 
 int ZipArchiveCore::readCentralRecord() {

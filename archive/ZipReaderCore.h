@@ -107,6 +107,9 @@ private:
     // the entry count; then every record, once, in order of their local
     // headers: the spans, or kCoreOverlap (kCoreBadZip when no record reads).
     int mapEntries(std::uint64_t sourceSize, std::uint16_t endRecordCount);
+    // Whether a central record's signature stands between from and to, read
+    // through the window.
+    bool holdsRecordStart(std::uint64_t from, std::uint64_t to, std::vector<std::uint8_t>& window);
     int fillInput(ZipEntryStream& s);
     // kCoreOk once the deflate stream ended within the entry's data without
     // giving a byte more; `ended` when inflate said so.

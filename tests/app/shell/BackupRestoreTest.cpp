@@ -857,10 +857,12 @@ protected:
             EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", script, Path("tricky.grz"), Fixture("journal.grv")}), 0);
             return Path("tricky.grz");
         }
-        if (kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords" || kind == "JournalRecordSpoiled") {
+        if (kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords" || kind == "JournalRecordSpoiled" ||
+            kind == "JournalRecordSwallowed") {
             // An older journal just before the journal, under an end record
             // that counts fewer entries than the directory holds; or the
-            // journal's record spoiled under a count that leaves it out.
+            // journal's record spoiled, or swallowed by the comment of the
+            // older one's, under a count that leaves it out.
             const QString older = Path("older.grv");
             EXPECT_TRUE(QFile::copy(Fixture("journal.grv"), older));
             QFile::setPermissions(older, QFile::ReadOwner | QFile::WriteOwner);
@@ -874,6 +876,8 @@ protected:
                                 Fixture("journal.grv")};
             if (kind == "JournalRecordSpoiled")
                 args << "--spoil" << "2";
+            if (kind == "JournalRecordSwallowed")
+                args << "--stretch" << "1";
             // Folders cost the restore no extraction.
             if (many)
                 args << "--folders";
@@ -924,7 +928,8 @@ TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
                          ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName", "TrickyNames",
                                            "FullOverlap", "QuotedOverlap", "Padded", "WrongPassword",
-                                           "CountOf0xFFFFOver65536", "CountBelowRecords", "JournalRecordSpoiled"));
+                                           "CountOf0xFFFFOver65536", "CountBelowRecords", "JournalRecordSpoiled",
+                                           "JournalRecordSwallowed"));
 
 // The journal that is open stays open and untouched when the restore fails.
 class FailingArchiveTest : public FolderArchiveTest {};
@@ -945,7 +950,7 @@ TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouch
 
 INSTANTIATE_TEST_SUITE_P(Archives, FailingArchiveTest,
                          ::testing::Values("FoldersOnly", "FlippedDamaged", "FullOverlap", "QuotedOverlap",
-                                           "WrongPassword", "JournalRecordSpoiled"));
+                                           "WrongPassword", "JournalRecordSpoiled", "JournalRecordSwallowed"));
 
 // Peers show the name as it was written, not as DOS code-page mojibake.
 TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {
