@@ -254,8 +254,6 @@ private:
     // The date asked about while the focus stayed in it (a save, or Enter),
     // and kept: neither a save nor leaving the date asks about it again.
     QDate m_dateKept;
-    // While the question is up: its box takes the focus from the date.
-    bool m_askingDate = false;
     QPushButton* m_btnHiddenDetails = nullptr;
     QString m_strUsageLabel;
     // Why the last journal could not be opened at start, told once shown.

@@ -1,10 +1,10 @@
 // The main window's entry form and entries list: starting, saving, finding,
 // closing and clearing an entry, and loading the one picked in the list.
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QScopedValueRollback>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <iterator>
@@ -211,7 +211,7 @@ int CGRVDlg::SaveFormEntry() {
     // Leaving the date asks about one in the future; a save made with the
     // focus still in it (the toolbar's buttons and shortcuts take none)
     // asks before anything is stored, so that No stores nothing.
-    if (m_ctlDate->hasFocus() && m_ctlDate->date() != m_dateKept) {
+    if (focusWidget() == m_ctlDate && m_ctlDate->date() != m_dateKept) {
         if (!ConfirmFormDate())
             return 0;
         m_dateKept = m_ctlDate->date();
@@ -335,16 +335,20 @@ void CGRVDlg::OnDateChange() {
 }
 
 void CGRVDlg::OnDateKillFocus() {
-    if (m_askingDate)
+    // A menu opened or another window gone to (the question's own box
+    // among them) is no leaving of the date: the question comes when the
+    // focus moves on in this window, or with the save.
+    const QWidget* to = QApplication::focusWidget();
+    if (QApplication::activePopupWidget() || !to || to->window() != this)
         return;
     if (m_dateKept.isValid() && m_ctlDate->date() == m_dateKept) {
         // Asked while the focus stayed; once it leaves, leaving asks again.
-        if (!m_ctlDate->hasFocus())
+        if (focusWidget() != m_ctlDate)
             m_dateKept = QDate();
         TakeFormIntoMembers();
         return;
     }
-    if (ConfirmFormDate() && m_ctlDate->hasFocus())
+    if (ConfirmFormDate() && focusWidget() == m_ctlDate)
         m_dateKept = m_ctlDate->date();
 }
 
@@ -354,7 +358,6 @@ bool CGRVDlg::ConfirmFormDate() {
     // which is left as it is either way.
     if (!m_db.IsOpen() || m_dtDate.date() <= QDate::currentDate())
         return true;
-    const QScopedValueRollback<bool> asking(m_askingDate, true);
     if (GetPrompter().AskYesNo(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane),
                                platform::ui::Icon::None))
         return true;
