@@ -23,6 +23,8 @@ constexpr std::size_t kInputBufferSize = 16384;
 constexpr std::size_t kDirectoryWindow = 65536;
 // A size or offset that says the real one is in a Zip64 field.
 constexpr std::uint32_t kZip64Marker = 0xFFFFFFFFu;
+// An end record counts the records modulo this.
+constexpr int kCountModulus = 0x10000;
 
 } // namespace
 
@@ -129,16 +131,16 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
         return nullptr;
     std::uint16_t thisDisk = platform::LoadLe16(end + 4);
     std::uint16_t directoryDisk = platform::LoadLe16(end + 6);
-    std::uint16_t entriesHere = platform::LoadLe16(end + 8);
+    // The count on this disk, like the total, is only a claim: the records
+    // decide, as in python's zipfile and unzip.
     std::uint16_t entriesTotal = platform::LoadLe16(end + 10);
     std::uint32_t directorySize = platform::LoadLe32(end + 12);
     std::uint32_t directoryOffset = platform::LoadLe32(end + 16);
-    if (entriesTotal != entriesHere || thisDisk != 0 || directoryDisk != 0)
+    if (thisDisk != 0 || directoryDisk != 0)
         return nullptr;
 
     // Zip64 is not read here: refuse it rather than misread its fields. A
-    // count of 0xFFFF without a locator is 65,535 entries, as every reader
-    // (and our writer) takes it.
+    // count of 0xFFFF without a locator is no marker: the records decide.
     if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
         return nullptr;
     if (endPos >= kZip64LocatorSize) {
@@ -155,14 +157,15 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     core->bytesBefore_ = absoluteEnd - directoryEnd;
     const std::uint64_t absoluteSize = sourceSize + core->source_->baseOffset();
     core->source_->clearBaseOffset();
-    core->entryCount_ = entriesTotal;
     core->directoryOffset_ = directoryOffset;
     core->directorySize_ = directorySize;
-    if (entriesTotal > 0 && core->goToFirstEntry() != kCoreOk)
-        return nullptr;
-    if (core->mapEntries(absoluteSize) != kCoreOk) {
+    int mapped = core->mapEntries(absoluteSize, entriesTotal);
+    // The first record, its name too, must read from the file.
+    if (mapped == kCoreOk && core->entryCount_ > 0 && core->goToEntry(0) != kCoreOk)
+        mapped = kCoreBadZip;
+    if (mapped != kCoreOk) {
         if (error)
-            *error = kCoreOverlap;
+            *error = mapped;
         return nullptr;
     }
     if (error)
@@ -170,24 +173,32 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     return core;
 }
 
-int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
-    // The fixed part of each record, read through one window. The walk stops
-    // where a record can't be read: the entries from there on can't be
-    // reached by listing either, and have no span.
+int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecordCount) {
+    // The fixed part of each record, read through one window, from the
+    // directory's offset to its end, as python's zipfile reads them: the
+    // last record's name, extra field or comment may reach past that end.
+    // The walk stops early at a record that is cut short or has no
+    // signature: the entries from there on can't be reached by listing
+    // either, and have no span.
+    const std::uint64_t directoryEnd = directoryOffset_ + directorySize_ + bytesBefore_;
     std::vector<std::uint8_t> window(kDirectoryWindow);
     std::uint64_t windowStart = 0;
     std::size_t windowLength = 0;
     std::vector<std::uint32_t> compressed;
-    spans_.reserve(entryCount_);
-    compressed.reserve(entryCount_);
+    // Never more than the directory's size can hold, whatever the count.
+    const std::size_t expected =
+        static_cast<std::size_t>(std::min<std::uint64_t>(endRecordCount, directorySize_ / kZipCentralHeaderSize));
+    spans_.reserve(expected);
+    compressed.reserve(expected);
     std::uint64_t position = directoryOffset_ + bytesBefore_;
-    for (int i = 0; i < entryCount_; ++i) {
+    std::uint64_t lastRecord = position;
+    while (position < directoryEnd) {
+        if (position + kZipCentralHeaderSize > directoryEnd)
+            break;
         if (position < windowStart || position + kZipCentralHeaderSize > windowStart + windowLength) {
-            if (position >= sourceSize)
-                break;
             windowStart = position;
-            windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kDirectoryWindow, sourceSize - position));
-            if (readAt(windowStart, window.data(), windowLength) != kCoreOk || windowLength < kZipCentralHeaderSize)
+            windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kDirectoryWindow, directoryEnd - position));
+            if (readAt(windowStart, window.data(), windowLength) != kCoreOk)
                 break;
         }
         const std::uint8_t* h = window.data() + (position - windowStart);
@@ -197,8 +208,28 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
         ParseCentralRecord(h, r);
         spans_.push_back({r.localHeaderOffset, 0, position - bytesBefore_});
         compressed.push_back(r.compressedSize);
+        lastRecord = position;
         position += kZipCentralHeaderSize + r.nameLength + r.extraLength + r.commentLength;
     }
+    // Read to its end, the directory's records are the entries, as python's
+    // zipfile and unzip list them whatever the end record counts: a count
+    // below them (one wrapped past 65,535 too) would hide entries, one
+    // above them would offer entries that are not there. A last record
+    // reaching past the end is whole only where the count agrees (unzip's
+    // check, modulo 65,536) and no record begins inside it: a count made to
+    // agree must not hide the records it swallows.
+    // Cut short, the entries past the last record that reads answer
+    // Corrupt, as many as the end record counts and at least one, so that
+    // no entry hides behind the damage; a directory without one record is
+    // no archive.
+    const int records = static_cast<int>(spans_.size());
+    if (position == directoryEnd || (position > directoryEnd && records % kCountModulus == endRecordCount &&
+                                     !holdsRecordStart(lastRecord + kZipCentralHeaderSize, directoryEnd, window)))
+        entryCount_ = records;
+    else if (records == 0)
+        return kCoreBadZip;
+    else
+        entryCount_ = std::max<int>(endRecordCount, records + 1);
 
     // In order of their local headers; those whose offset is in a Zip64
     // field are never read here, and keep a span that holds nothing.
@@ -247,6 +278,22 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize) {
     return kCoreOk;
 }
 
+bool ZipArchiveCore::holdsRecordStart(std::uint64_t from, std::uint64_t to, std::vector<std::uint8_t>& window) {
+    // In windows that overlap by a signature's length less one byte; bytes
+    // that can't be read may hold one.
+    constexpr std::size_t kSignatureSize = 4;
+    for (std::uint64_t at = from; at + kSignatureSize <= to; at += window.size() - (kSignatureSize - 1)) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), to - at));
+        if (readAt(at, window.data(), n) != kCoreOk)
+            return true;
+        for (std::size_t i = 0; i + kSignatureSize <= n; ++i) {
+            if (platform::LoadLe32(window.data() + i) == kZipCentralHeaderSignature)
+                return true;
+        }
+    }
+    return false;
+}
+
 int ZipArchiveCore::readCentralRecord() {
     std::uint8_t h[kZipCentralHeaderSize];
     int rc = readAt(currentPosition_ + bytesBefore_, h, sizeof h);
@@ -260,14 +307,6 @@ int ZipArchiveCore::readCentralRecord() {
     if (r.nameLength > 0 && source_->read(currentName_.data(), r.nameLength, 1) != 1)
         return kCoreIo;
     return kCoreOk;
-}
-
-int ZipArchiveCore::goToFirstEntry() {
-    currentPosition_ = directoryOffset_;
-    currentNumber_ = 0;
-    int rc = entryCount_ == 0 ? kCoreEndOfList : readCentralRecord();
-    currentValid_ = rc == kCoreOk;
-    return rc;
 }
 
 int ZipArchiveCore::goToEntry(int index) {

@@ -68,17 +68,18 @@ class ZipEntryStream;
 class ZipArchiveCore {
 public:
     // Null when no valid end record and central directory are found (error
-    // kCoreBadZip), or when entries overlap (kCoreOverlap).
+    // kCoreBadZip), or when entries overlap (kCoreOverlap). The entries are
+    // the central records between the directory's offset and its end, as
+    // its size places it, whatever count the end record gives.
     static std::unique_ptr<ZipArchiveCore> open(std::unique_ptr<ZipByteSource> source, int* error = nullptr);
     ~ZipArchiveCore();
     ZipArchiveCore(const ZipArchiveCore&) = delete;
     ZipArchiveCore& operator=(const ZipArchiveCore&) = delete;
 
-    std::uint16_t entryCount() const { return entryCount_; }
+    int entryCount() const { return entryCount_; }
     std::uint64_t bytesBefore() const { return bytesBefore_; }
     ZipByteSource& source() { return *source_; }
 
-    int goToFirstEntry();
     // The entry of that number, its record read where the open found it;
     // kCoreEndOfList for one the open could not reach.
     int goToEntry(int index);
@@ -102,16 +103,20 @@ private:
     explicit ZipArchiveCore(std::unique_ptr<ZipByteSource> source);
     int readCentralRecord();
     int readAt(std::uint64_t position, void* buffer, std::size_t length);
-    // Every central record, once, in order of their local headers: the
-    // spans, or kCoreOverlap.
-    int mapEntries(std::uint64_t sourceSize);
+    // Walks the central directory from its offset to its end, which sets
+    // the entry count; then every record, once, in order of their local
+    // headers: the spans, or kCoreOverlap (kCoreBadZip when no record reads).
+    int mapEntries(std::uint64_t sourceSize, std::uint16_t endRecordCount);
+    // Whether a central record's signature stands between from and to, read
+    // through the window.
+    bool holdsRecordStart(std::uint64_t from, std::uint64_t to, std::vector<std::uint8_t>& window);
     int fillInput(ZipEntryStream& s);
     // kCoreOk once the deflate stream ended within the entry's data without
     // giving a byte more; `ended` when inflate said so.
     int finishInflate(ZipEntryStream& s, bool ended);
 
     std::unique_ptr<ZipByteSource> source_;
-    std::uint16_t entryCount_ = 0;
+    int entryCount_ = 0;
     std::uint64_t bytesBefore_ = 0;
     std::uint64_t directoryOffset_ = 0;
     std::uint64_t directorySize_ = 0;

@@ -119,6 +119,9 @@ public:
     void OnTypeSelChange();
     void OnDateChange();
     void OnDateKillFocus();
+    // The question about a date in the future, as leaving the date asks it;
+    // false when the user answers No, and is back in the date.
+    bool ConfirmFormDate();
     void OnEntryListChanged();
     // 1 when the store saved the form's entry, which the strip chart then
     // shows; a failure has been shown.
@@ -248,6 +251,9 @@ private:
     QTimeEdit* m_ctlTime = nullptr;
     QDateTime m_dtDate;
     QDateTime m_dtTime;
+    // The date asked about while the focus stayed in it (a save, or Enter),
+    // and kept: neither a save nor leaving the date asks about it again.
+    QDate m_dateKept;
     QPushButton* m_btnHiddenDetails = nullptr;
     QString m_strUsageLabel;
     // Why the last journal could not be opened at start, told once shown.

@@ -1,5 +1,6 @@
 // The main window's entry form and entries list: starting, saving, finding,
 // closing and clearing an entry, and loading the one picked in the list.
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHeaderView>
@@ -207,6 +208,14 @@ int CGRVDlg::SaveFormEntry() {
         GetPrompter().Tell(this, QString::fromLatin1(kNeedDbForSave), QString::fromLatin1(kTitleGorvane));
         return 0;
     }
+    // Leaving the date asks about one in the future; a save made with the
+    // focus still in it (the toolbar's buttons and shortcuts take none)
+    // asks before anything is stored, so that No stores nothing.
+    if (focusWidget() == m_ctlDate && m_ctlDate->date() != m_dateKept) {
+        if (!ConfirmFormDate())
+            return 0;
+        m_dateKept = m_ctlDate->date();
+    }
     TakeFormIntoMembers();
     // Every level must be one the user gave: an empty edit is not 0. The
     // store refuses a level outside the scale as well; the form says so in
@@ -321,15 +330,37 @@ void CGRVDlg::OnFindEntry() {
 }
 
 void CGRVDlg::OnDateChange() {
+    m_dateKept = QDate();
     TakeFormIntoMembers();
 }
 
 void CGRVDlg::OnDateKillFocus() {
+    // A menu opened or another window gone to (the question's own box
+    // among them) is no leaving of the date: the question comes when the
+    // focus moves on in this window, or with the save.
+    const QWidget* to = QApplication::focusWidget();
+    if (QApplication::activePopupWidget() || !to || to->window() != this)
+        return;
+    if (m_dateKept.isValid() && m_ctlDate->date() == m_dateKept) {
+        // Asked while the focus stayed; once it leaves, leaving asks again.
+        if (focusWidget() != m_ctlDate)
+            m_dateKept = QDate();
+        TakeFormIntoMembers();
+        return;
+    }
+    if (ConfirmFormDate() && focusWidget() == m_ctlDate)
+        m_dateKept = m_ctlDate->date();
+}
+
+bool CGRVDlg::ConfirmFormDate() {
     TakeFormIntoMembers();
     // A question deserves both answers; No takes the user back to the date,
     // which is left as it is either way.
-    if (m_db.IsOpen() && m_dtDate.date() > QDate::currentDate() &&
-        !GetPrompter().AskYesNo(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane),
-                                platform::ui::Icon::None))
-        m_ctlDate->setFocus();
+    if (!m_db.IsOpen() || m_dtDate.date() <= QDate::currentDate())
+        return true;
+    if (GetPrompter().AskYesNo(this, QString::fromLatin1(kFutureDate), QString::fromLatin1(kTitleGorvane),
+                               platform::ui::Icon::None))
+        return true;
+    m_ctlDate->setFocus();
+    return false;
 }

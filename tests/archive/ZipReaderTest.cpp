@@ -743,6 +743,97 @@ TEST(ZipReader, EntriesByNumberInAnyOrder) {
     CloseZipReader(h);
 }
 
+// The names `unzip -l` lists, and its exit status.
+std::pair<std::vector<std::string>, int> UnzipListing(const std::string& zip) {
+    constexpr std::size_t kNameColumn = 30;
+    const auto unzip = grvtest::RunProgram({"unzip", "-l", zip});
+    std::vector<std::string> names;
+    std::istringstream lines(unzip.out);
+    std::string line;
+    int rulers = 0;
+    while (std::getline(lines, line) && rulers < 2) {
+        if (line.compare(0, 9, "---------") == 0)
+            ++rulers;
+        else if (rulers == 1 && line.size() > kNameColumn)
+            names.push_back(line.substr(kNameColumn));
+    }
+    return {names, unzip.status};
+}
+
+// An end record's count against the records its directory holds, beside
+// python's zipfile and unzip: see directory-counts.txt.
+TEST(ZipReader, EntriesAreTheRecordsOfTheDirectory) {
+    const auto rows = grvtest::ReadTable(kFixtures + "directory-counts.txt", " | ");
+    ASSERT_FALSE(rows.empty());
+    TempDir dir;
+    const std::string journal = dir.File("journal.grv");
+    ASSERT_TRUE(grvtest::WriteFile(journal, grvtest::TextLike(5000, 3)));
+    const std::string zip = dir.File("counted.zip");
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 6u);
+        SCOPED_TRACE(row[0] + " records, count " + row[1] + ", " + row[2]);
+        const std::string script = std::string(GRV_SOURCE_DIR) + "/tests/peers/count_zip.py";
+        std::vector<std::string> make = {"/usr/bin/python3", script, row[0], row[1], zip, journal};
+        if (const std::size_t space = row[2].find(' '); space != std::string::npos)
+            make.insert(make.end(), {"--" + row[2].substr(0, space), row[2].substr(space + 1)});
+        ASSERT_EQ(RunPeer(make).status, 0);
+        ::unlink(dir.File("python-read").c_str());
+        const auto python = grvtest::Python("import sys, zipfile\n"
+                                            "try:\n"
+                                            "    z = zipfile.ZipFile(sys.argv[1])\n"
+                                            "except zipfile.BadZipFile:\n"
+                                            "    sys.exit(print('refused'))\n"
+                                            "open(sys.argv[2], 'wb').write(z.read(z.infolist()[-1]))\n"
+                                            "print(len(z.infolist()), *z.namelist(), sep='\\n')\n",
+                                            {zip, dir.File("python-read")});
+        ASSERT_TRUE(python.Ok()) << python.err;
+        EXPECT_EQ(python.out.substr(0, python.out.find('\n')), row[4]);
+        const auto [unzipNames, unzipStatus] = UnzipListing(zip);
+        EXPECT_EQ(std::to_string(unzipStatus), row[5]);
+
+        ZipHandle* h = OpenZipArchive(zip.c_str(), nullptr);
+        if (row[3] == "refused") {
+            EXPECT_EQ(h, nullptr);
+            EXPECT_EQ(LastZipReaderResult(), ZipResult::CannotOpen);
+            continue;
+        }
+        ASSERT_NE(h, nullptr);
+        ZipEntryInfo rec;
+        ASSERT_EQ(GetZipArchiveEntry(h, -1, &rec), ZipResult::Ok);
+        std::vector<std::string> names;
+        std::string listed = std::to_string(rec.index);
+        for (int i = 0; i < rec.index; ++i) {
+            ZipEntryInfo entry;
+            const ZipResult r = GetZipArchiveEntry(h, i, &entry);
+            if (r == ZipResult::Ok && names.size() == static_cast<std::size_t>(i))
+                names.push_back(entry.name);
+            else
+                EXPECT_EQ(r, ZipResult::Corrupt) << i;
+        }
+        EXPECT_EQ(std::to_string(names.size()) + "/" + listed, row[3]);
+        ASSERT_FALSE(names.empty());
+        EXPECT_TRUE(names == unzipNames) << names.size() << " names, unzip " << unzipNames.size();
+        if (row[4] != "refused") {
+            std::string pythonNames;
+            for (const std::string& name : names)
+                pythonNames += "\n" + name;
+            EXPECT_TRUE(python.out == row[4] + pythonNames + "\n");
+        }
+        // The journal, where its record reads, as python reads it; no entry
+        // past the last record that reads gives anything.
+        const int last = static_cast<int>(names.size()) - 1;
+        if (names.back() == "journal.grv") {
+            ASSERT_EQ(ExtractZipEntryToFile(h, last, dir.File("ours").c_str()), ZipResult::Ok);
+            EXPECT_EQ(grvtest::ReadBytes(dir.File("ours")), grvtest::ReadBytes(journal));
+            EXPECT_EQ(grvtest::ReadBytes(dir.File("python-read")), grvtest::ReadBytes(journal));
+        }
+        EXPECT_EQ(ExtractZipEntryToFile(h, last + 1, dir.File("past").c_str()),
+                  last + 1 < rec.index ? ZipResult::Corrupt : ZipResult::BadArguments);
+        EXPECT_FALSE(grvtest::FileExists(dir.File("past")));
+        CloseZipReader(h);
+    }
+}
+
 TEST(ZipReader, StoredEntryShorterThanAnnouncedFails) {
     Bytes zip = OwnArchive({{"a.zip", grvtest::TextLike(1000, 1)}});
     auto e = archive_test::ParseArchive(zip).entries[0];

@@ -799,9 +799,9 @@ INSTANTIATE_TEST_SUITE_P(Folders, ChooserStartTest,
 
 // Archives with folder entries, a flipped directory bit, damage, a NUL in a
 // name, names that would reach outside or name no file, entries that
-// overlap and deflate data padded inside its size: a restore writes the
-// journal or says why not, and never leaves a folder where the journal
-// should be.
+// overlap, deflate data padded inside its size and end records that count
+// fewer entries than there are: a restore writes the journal or says why
+// not, and never leaves a folder where the journal should be.
 class FolderArchiveTest : public BackupRestoreTest, public ::testing::WithParamInterface<const char*> {
 protected:
     // Our own backup of the fixture journal under the given name, unencrypted.
@@ -822,7 +822,8 @@ protected:
     static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - 22 + 16); }
 
     static bool Restores(const QString& kind) {
-        return kind == "ZipR" || kind == "Flipped" || kind == "NulName" || kind == "TrickyNames" || kind == "Padded";
+        return kind == "ZipR" || kind == "Flipped" || kind == "NulName" || kind == "TrickyNames" || kind == "Padded" ||
+               kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords";
     }
     static QString Outcome(const QString& kind) {
         if (Restores(kind))
@@ -855,6 +856,33 @@ protected:
                                  "    z.write(sys.argv[2], 'journal.grv')\n";
             EXPECT_EQ(RunProgram("/usr/bin/python3", {"-c", script, Path("tricky.grz"), Fixture("journal.grv")}), 0);
             return Path("tricky.grz");
+        }
+        if (kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords" || kind == "JournalRecordSpoiled" ||
+            kind == "JournalRecordSwallowed") {
+            // An older journal just before the journal, under an end record
+            // that counts fewer entries than the directory holds; or the
+            // journal's record spoiled, or swallowed by the comment of the
+            // older one's, under a count that leaves it out.
+            const QString older = Path("older.grv");
+            EXPECT_TRUE(QFile::copy(Fixture("journal.grv"), older));
+            QFile::setPermissions(older, QFile::ReadOwner | QFile::WriteOwner);
+            EXPECT_EQ(RunProgram("sqlite3", {older, "DELETE FROM entry WHERE id > 1"}), 0);
+            const bool many = kind == "CountOf0xFFFFOver65536";
+            QStringList args = {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/count_zip.py"),
+                                many ? "65536" : "3",
+                                many ? "65535" : "2",
+                                Path("counted.grz"),
+                                older,
+                                Fixture("journal.grv")};
+            if (kind == "JournalRecordSpoiled")
+                args << "--spoil" << "2";
+            if (kind == "JournalRecordSwallowed")
+                args << "--stretch" << "1";
+            // Folders cost the restore no extraction.
+            if (many)
+                args << "--folders";
+            EXPECT_EQ(RunProgram("/usr/bin/python3", args), 0);
+            return Path("counted.grz");
         }
         const QString zip = OwnBackup("own.grz", kind == "NulName" ? "journal.grv_" : "journal.grv");
         if (kind == "FullOverlap" || kind == "QuotedOverlap" || kind == "Padded") {
@@ -899,7 +927,9 @@ TEST_P(FolderArchiveTest, RestoreWritesTheJournalOrSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
                          ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName", "TrickyNames",
-                                           "FullOverlap", "QuotedOverlap", "Padded", "WrongPassword"));
+                                           "FullOverlap", "QuotedOverlap", "Padded", "WrongPassword",
+                                           "CountOf0xFFFFOver65536", "CountBelowRecords", "JournalRecordSpoiled",
+                                           "JournalRecordSwallowed"));
 
 // The journal that is open stays open and untouched when the restore fails.
 class FailingArchiveTest : public FolderArchiveTest {};
@@ -920,7 +950,7 @@ TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouch
 
 INSTANTIATE_TEST_SUITE_P(Archives, FailingArchiveTest,
                          ::testing::Values("FoldersOnly", "FlippedDamaged", "FullOverlap", "QuotedOverlap",
-                                           "WrongPassword"));
+                                           "WrongPassword", "JournalRecordSpoiled", "JournalRecordSwallowed"));
 
 // Peers show the name as it was written, not as DOS code-page mojibake.
 TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {

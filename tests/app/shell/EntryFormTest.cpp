@@ -1,8 +1,14 @@
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolBar>
 #include <functional>
+#include <map>
 
 #include "JournalWindowSupport.h"
 #include "app/shell/FormTexts.h"
@@ -10,6 +16,7 @@
 #include "app/shell/Profile.h"
 #include "app/shell/Resource.h"
 #include "app/store/StoreTexts.h"
+#include "platform/ui/Prompter.h"
 
 using namespace grv;
 using platform::ui::Answer;
@@ -314,6 +321,200 @@ TEST_F(EntryFormTest, FutureDateWarningComparesRealDates) {
             EXPECT_EQ(prompter->Prompts()[0].buttons, platform::ui::Buttons::YesNo);
         }
         EXPECT_EQ(date->date(), c.date);
+    }
+}
+
+// A toolbar button takes no focus: a Save pressed with the focus still in a
+// future date stored it, and the question came once the focus left. It is
+// asked first now: No stores nothing and leaves the user in the date, Yes
+// stores the date, and leaving the date asks no more. A real message box,
+// which takes the focus from the date while it asks, asks once as well.
+TEST_F(EntryFormTest, AFutureDateIsAskedAboutBeforeAToolbarSaveStoresIt) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "kept", 5, 5, 5, 5}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    auto* date = Child<QDateEdit>(dlg, IDC_DATE);
+    QWidget* save = nullptr;
+    for (QAction* a : dlg.ToolBar()->actions())
+        if (a->data().toInt() == ID_TB_SAVE_ENTRY)
+            save = dlg.ToolBar()->widgetForAction(a);
+    ASSERT_NE(save, nullptr);
+    const QDate future = QDate::currentDate().addDays(2);
+    const QString stored = QStringLiteral("1|2026-05-01 10:00:00|5|kept");
+    const QString kept = QStringLiteral("1|%1 10:00:00|5|kept").arg(future.toString(Qt::ISODate));
+    const struct {
+        const char* what;
+        bool loaded; // the stored entry, else a new one
+        bool realBox;
+        Answer answer;
+        QString rows; // afterwards, as "id|ts|cpl|sbj"
+    } rows[] = {
+        {"loaded, No", true, false, Answer::No, stored},
+        {"new, No", false, false, Answer::No, stored},
+        {"loaded, No in a real box", true, true, Answer::No, stored},
+        {"loaded, Yes", true, false, Answer::Yes, kept},
+        {"new, Yes in a real box", false, true, Answer::Yes,
+         kept + QStringLiteral("\n2|") + future.toString(Qt::ISODate)},
+    };
+    // The texts step asks about, each answered in a real box or by script.
+    auto asking = [&](bool realBox, Answer answer, const std::function<void()>& step) {
+        prompter->Clear();
+        prompter->Queue(answer);
+        QStringList asked;
+        std::shared_ptr<platform::ui::Prompter> seam = prompter;
+        if (realBox)
+            seam = std::make_shared<platform::ui::QtPrompter>();
+        platform::ui::ScopedSeams boxes{{seam, files, nullptr, usage}};
+        QTimer click;
+        click.setInterval(0);
+        QObject::connect(&click, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->isVisible()) {
+                asked << box->text();
+                box->button(answer == Answer::Yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            }
+        });
+        click.start();
+        step();
+        QApplication::processEvents();
+        click.stop();
+        // The window manager's part: the window is active again.
+        dlg.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        for (const auto& p : prompter->Prompts())
+            asked << p.text;
+        return asked;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.loaded) {
+            List(dlg)->clearSelection();
+            List(dlg)->setCurrentItem(List(dlg)->topLevelItem(List(dlg)->topLevelItemCount() - 1));
+            ASSERT_EQ(dlg.m_entry.id, 1);
+        } else {
+            ASSERT_TRUE(dlg.OnCommand(ID_FILE_NEW_ENTRY));
+            SetPain(dlg, "6", "6", "6", "6");
+        }
+        date->setFocus();
+        ASSERT_TRUE(date->hasFocus());
+        date->setDate(future);
+        EXPECT_EQ(asking(row.realBox, row.answer, [&] { QTest::mouseClick(save, Qt::LeftButton); }),
+                  QStringList{QString::fromLatin1(kFutureDate)});
+        EXPECT_TRUE(date->hasFocus());
+        EXPECT_EQ(Sql(path, "SELECT id,ts,cpl,sbj FROM entry ORDER BY id").left(row.rows.size()), row.rows);
+        // Leaving the date asks again only about a date the user refused.
+        EXPECT_EQ(asking(row.realBox, row.answer, [&] { Edit(dlg, IDC_WORST_PAIN)->setFocus(); }).size(),
+                  row.answer == Answer::No ? 1 : 0);
+    }
+}
+
+// The other roads that save with the focus in a future date: the File
+// menu's Save and Close Entry (whose menu takes the focus for a while, which
+// is no leaving of the date), Enter in the date and then the toolbar's Save,
+// a details button of the toolbar that saves first (its dialog takes the
+// focus). Each asks once; No stores nothing.
+TEST_F(EntryFormTest, EveryRoadThatSavesAsksAboutAFutureDateOnce) {
+    const QString path = MakeJournal("j.grv", {{"2026-05-01 10:00:00", "kept", 5, 5, 5, 5}});
+    CGRVDlg dlg;
+    ShowAndSettle(dlg);
+    OpenThroughMenu(dlg, path);
+    auto* date = Child<QDateEdit>(dlg, IDC_DATE);
+    auto tool = [&](int id) -> QWidget* {
+        for (QAction* a : dlg.ToolBar()->actions())
+            if (a->data().toInt() == id)
+                return dlg.ToolBar()->widgetForAction(a);
+        return nullptr;
+    };
+    auto* bar = dlg.findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    QAction* file = bar->actions().first();
+    auto fromMenu = [&](const char* item, bool keys) {
+        QAction* command = nullptr;
+        for (QAction* a : file->menu()->actions())
+            if (a->text() == QLatin1String(item))
+                command = a;
+        ASSERT_NE(command, nullptr);
+        if (keys)
+            bar->setActiveAction(file);
+        else
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(file).center());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return file->menu()->isVisible(); }));
+        if (keys) {
+            file->menu()->setActiveAction(command);
+            QTest::keyClick(file->menu(), Qt::Key_Return);
+        } else {
+            QTest::mouseClick(file->menu(), Qt::LeftButton, {}, file->menu()->actionGeometry(command).center());
+        }
+    };
+    const std::map<std::string, std::function<void()>> roads = {
+        {"menu Save", [&] { fromMenu("Save Entry", false); }},
+        {"menu Save by keys", [&] { fromMenu("Save Entry", true); }},
+        {"menu Close Entry", [&] { fromMenu("Close Entry", false); }},
+        {"Enter, then toolbar Save",
+         [&] {
+             QTest::keyClick(date, Qt::Key_Return);
+             dlg.activateWindow();
+             EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+             QTest::mouseClick(tool(ID_TB_SAVE_ENTRY), Qt::LeftButton);
+         }},
+        {"toolbar Mood, saving first",
+         [&] {
+             dlg.m_prefs.autoSaveEntry = 1;
+             QTest::mouseClick(tool(ID_TB_MOOD), Qt::LeftButton);
+             dlg.m_prefs.autoSaveEntry = 0;
+         }},
+    };
+    const QString future = QDate::currentDate().addDays(2).toString(Qt::ISODate) + QStringLiteral(" 10:00:00");
+    // Long enough for a menu to close and a box to go.
+    constexpr int kSettleMs = 30;
+    for (const auto& [road, step] : roads) {
+        for (const bool realBox : {false, true}) {
+            for (const Answer answer : {Answer::No, Answer::Yes}) {
+                SCOPED_TRACE(road + (realBox ? ", real box, " : ", scripted, ") +
+                             (answer == Answer::Yes ? "Yes" : "No"));
+                Sql(path, "UPDATE entry SET ts = '2026-05-01 10:00:00'");
+                dlg.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+                List(dlg)->clearSelection();
+                List(dlg)->setCurrentItem(List(dlg)->topLevelItem(0));
+                date->setFocus();
+                date->setDate(QDate::currentDate().addDays(2));
+                prompter->Clear();
+                for (int i = 0; i < 3; ++i)
+                    prompter->Queue(answer);
+                std::shared_ptr<platform::ui::Prompter> seam = prompter;
+                if (realBox)
+                    seam = std::make_shared<platform::ui::QtPrompter>();
+                platform::ui::ScopedSeams boxes{{seam, files, nullptr, usage}};
+                int asked = 0;
+                // Questions answered in their box; the details dialog closed.
+                QTimer click;
+                click.setInterval(0);
+                QObject::connect(&click, &QTimer::timeout, [&] {
+                    QWidget* modal = QApplication::activeModalWidget();
+                    if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->isVisible()) {
+                        asked += box->text() == QLatin1String(kFutureDate);
+                        box->button(answer == Answer::Yes ? QMessageBox::Yes : QMessageBox::No)->click();
+                    } else if (auto* details = qobject_cast<QDialog*>(modal); details && details != &dlg) {
+                        details->reject();
+                    }
+                });
+                click.start();
+                step();
+                QTest::qWait(kSettleMs);
+                click.stop();
+                for (const auto& p : prompter->Prompts())
+                    asked += p.text == QLatin1String(kFutureDate);
+                // Enter asks, and a save after a No asks once more.
+                const bool twice = road.rfind("Enter", 0) == 0 && answer == Answer::No;
+                EXPECT_EQ(asked, twice ? 2 : 1);
+                EXPECT_EQ(Sql(path, "SELECT ts FROM entry WHERE id = 1"),
+                          answer == Answer::Yes ? future : QStringLiteral("2026-05-01 10:00:00"));
+            }
+        }
     }
 }
 
