@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/PartFile.h"
 #include "platform/Paths.h"
 #include "platform/QuietWrite.h"
 #include "platform/WinErr.h"
@@ -787,14 +788,20 @@ int PrivateFolder::MakeFile(const std::string& name, std::string& path) {
     }
     path = m_path + "/" + name;
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        m_files.push_back(path);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0)
+        m_files.push_back({name, st});
     return fd;
 }
 
 void PrivateFolder::Remove() {
-    for (const std::string& path : m_files)
-        ::unlink(path.c_str());
+    const int folder = m_files.empty() ? -1 : ::open(m_path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    for (const Made& made : m_files) {
+        if (folder >= 0)
+            (void)RemoveSameIn(folder, made.name, made.st);
+    }
+    if (folder >= 0)
+        ::close(folder);
     m_files.clear();
     if (!m_path.empty())
         ::rmdir(m_path.c_str());

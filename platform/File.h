@@ -200,7 +200,12 @@ public:
 
 private:
     std::string m_path;
-    std::vector<std::string> m_files;
+    // The files made, each removed only while its name still leads to it.
+    struct Made {
+        std::string name;
+        struct stat st;
+    };
+    std::vector<Made> m_files;
 };
 // Copies the bytes of the file open at from, all of them from its start,
 // to the end of the one open at to: 0, else the errno.

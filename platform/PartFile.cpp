@@ -115,36 +115,21 @@ bool MatchesPart(const std::string& prefix, const std::string& entry) {
     return false;
 }
 
-// Whether fd is still the file at path, not one a cleanup took away.
-bool StillNamed(int fd, const std::string& path) {
-    struct stat opened, named;
-    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
-           opened.st_ino == named.st_ino;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The mark a part carries from its making: the part itself (its device,
-// inode and birth, so no copy of it matches, not one that took its inode
-// number once it was gone), and its maker (the process, its start on this
-// boot, and the pid namespace the number is one of). A file no writer made
-// has none; one that moved to another inode matches none. It holds the
-// process and its start as they are, the rest by a digest, so that it fits
-// in the inode where the file system keeps small attributes there (ext4):
-// one that takes a block of its own costs a write several times over.
+// The mark a part carries from its making: a digest of the part itself (its
+// device, inode and birth, so no copy of it matches, not one that took its
+// inode number once it was gone). A file no writer made has none; one that
+// moved to another inode matches none. Whether its maker still runs is its
+// lock's to tell, which needs nothing of /proc. A digest fits in the inode
+// where the file system keeps small attributes there (ext4): one that
+// takes a block of its own costs a write several times over.
 constexpr const char* kMarkAttribute = "user.gorvane.writer";
-// Where the kernel tells what the mark holds of a process.
-constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
-constexpr const char* kOwnPidSpace = "/proc/self/ns/pid";
-constexpr const char* kOwnProcess = "/proc/self";
-// /proc/<pid>/stat: the start time is the 22nd field, the 20th after the
-// name, which ends at the last ')'.
-constexpr int kStartFieldAfterName = 20;
-// Room for a mark, and for a kernel name of a namespace.
-constexpr std::size_t kMarkRoom = 256;
-// FNV-1a, 64 bits: the digest of what a mark does not hold as it is.
+// Room for a mark.
+constexpr std::size_t kMarkRoom = 64;
+// FNV-1a, 64 bits: the digest a mark holds.
 constexpr std::uint64_t kDigestBasis = 14695981039346656037ull;
 constexpr std::uint64_t kDigestPrime = 1099511628211ull;
 
@@ -157,112 +142,52 @@ std::string DigestOf(const std::string& text) {
     return hex;
 }
 
-struct Maker {
-    long long pid = 0;
-    unsigned long long start = 0;
-    std::string digest;
-};
-
-// When the process pid (in the namespace /proc shows) started, in clock
-// ticks since the boot.
-bool StartOf(long long pid, unsigned long long& start) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat;
-    if (!std::getline(in, stat))
-        return false;
-    const std::size_t name = stat.rfind(')');
-    if (name == std::string::npos)
-        return false;
-    std::istringstream fields(stat.substr(name + 1));
-    std::string field;
-    for (int i = 0; i < kStartFieldAfterName && fields >> field; ++i) {
-    }
-    return !fields.fail() && std::istringstream(field) >> start;
-}
-
-std::string LinkText(const char* path) {
-    char text[kMarkRoom];
-    const ssize_t n = ::readlink(path, text, sizeof text);
-    return n > 0 && static_cast<std::size_t>(n) < sizeof text ? std::string(text, static_cast<std::size_t>(n))
-                                                              : std::string();
-}
-
-// This boot and the pid namespace whose numbers /proc and kill() both use,
-// or false where /proc is not there or shows another namespace's numbers:
-// then nothing a mark says can be told.
-bool ThisSystem(std::string& boot, std::string& space) {
-    std::ifstream in(kBootIdFile);
-    if (!std::getline(in, boot) || boot.empty() || LinkText(kOwnProcess) != std::to_string(::getpid()))
-        return false;
-    space = LinkText(kOwnPidSpace);
-    return !space.empty();
-}
-
-// The device, inode and birth of the file open at fd, as a mark names
-// them; empty where the file system tells no birth (an inode number alone
+// The mark of the file open at fd: a digest of its device, inode and
+// birth; empty where the file system tells no birth (an inode number alone
 // is soon another file's).
-std::string IdentityOf(int fd) {
+std::string MarkOf(int fd) {
     struct statx st;
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &st) != 0 || !(st.stx_mask & STATX_BTIME))
         return std::string();
-    return std::to_string(::makedev(st.stx_dev_major, st.stx_dev_minor)) + " " + std::to_string(st.stx_ino) + " " +
-           std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec);
+    return DigestOf(std::to_string(::makedev(st.stx_dev_major, st.stx_dev_minor)) + " " + std::to_string(st.stx_ino) +
+                    " " + std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec));
 }
 
-// The digest of the file open at fd, of this boot and pid namespace, as
-// a mark holds it; empty where one of them cannot be told.
-std::string PlaceDigest(int fd) {
-    std::string boot, space;
-    const std::string identity = IdentityOf(fd);
-    return identity.empty() || !ThisSystem(boot, space) ? std::string() : DigestOf(identity + " " + boot + " " + space);
-}
-
-// Marks the part open at fd, just made, as this process's.
+// Marks the part open at fd, just made, as a writer's.
 void MarkPart(int fd) {
-    Maker me;
-    me.pid = ::getpid();
-    me.digest = PlaceDigest(fd);
-    if (me.digest.empty() || !StartOf(me.pid, me.start))
-        return;
-    const std::string mark = std::to_string(me.pid) + " " + std::to_string(me.start) + " " + me.digest;
+    const std::string mark = MarkOf(fd);
     // A file system that keeps no such attribute leaves the part unmarked,
     // and so never taken by a cleanup.
-    ::fsetxattr(fd, kMarkAttribute, mark.data(), mark.size(), XATTR_CREATE);
+    if (!mark.empty())
+        ::fsetxattr(fd, kMarkAttribute, mark.data(), mark.size(), XATTR_CREATE);
 }
 
-// Whether the regular file open at fd carries a writer's mark made for
-// it, by a process that has provably ended: one of this boot and namespace
-// that no longer runs, or whose number another process took since.
-// Anything that cannot be told counts as running.
-bool MarkedByEndedWriter(int fd) {
+// Whether the file open at fd carries the mark a writer set on it as it
+// made that very file.
+bool MarkedAsMade(int fd) {
     char text[kMarkRoom];
-    const ssize_t n = ::fgetxattr(fd, kMarkAttribute, text, sizeof text - 1);
-    if (n <= 0)
-        return false;
-    std::istringstream mark(std::string(text, static_cast<std::size_t>(n)));
-    Maker maker;
-    if (!(mark >> maker.pid >> maker.start >> maker.digest) || maker.pid <= 1 || maker.digest != PlaceDigest(fd))
-        return false;
-    if (::kill(static_cast<pid_t>(maker.pid), 0) != 0 && errno == ESRCH)
-        return true;
-    unsigned long long start = 0;
-    return StartOf(maker.pid, start) && start != maker.start;
+    const ssize_t n = ::fgetxattr(fd, kMarkAttribute, text, sizeof text);
+    const std::string mark = n > 0 ? MarkOf(fd) : std::string();
+    return !mark.empty() && mark == std::string(text, static_cast<std::size_t>(n));
 }
 
-// Removes the part at path beside the target, a regular file of one name
-// (lstat found it as st), when a writer's mark proves it a leftover of one
-// that ended, and nobody holds it (a writer locks its part from its making
-// until it is renamed or removed). The lock is held while removing, so a
-// writer that made it a moment ago finds, once it has the lock, that its
-// part lost its name and makes another.
-void RemoveIfLeftover(const std::string& path, const struct stat& st) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+// Removes the part name in the folder open at folder, a regular file of one
+// name (fstatat found it as st), when it carries its writer's mark and no
+// writer holds it: a writer locks its part from its making until it is
+// renamed or removed, and the lock goes with its process, so a free lock
+// proves the writer gone. A mark holds the part's device, so a part seen
+// through another mount (a FUSE view, where that lock does not show) never
+// matches. The lock is held while removing, so a writer that made it a
+// moment ago finds, once it has the lock, that its part lost its name and
+// makes another.
+void RemoveIfLeftover(int folder, const std::string& name, const struct stat& st) {
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return;
     struct stat opened;
     if (::fstat(fd, &opened) == 0 && SameFile(opened, st) && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && MarkedByEndedWriter(fd) && StillNamed(fd, path))
-        ::unlink(path.c_str());
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && MarkedAsMade(fd))
+        (void)RemoveSameIn(folder, name, opened);
     ::close(fd);
 }
 
@@ -750,6 +675,13 @@ int RemoveMadeIn(int folder, const std::string& name, const struct stat& made) {
     if (!SameFile(st, made))
         return kNameTaken;
     KillPoint(kMadeFileFound);
+    return RemoveSameIn(folder, name, made);
+}
+
+} // namespace
+
+int RemoveSameIn(int folder, const std::string& name, const struct stat& made) {
+    struct stat st;
     const long longest = ::fpathconf(folder, _PC_NAME_MAX);
     const std::string prefix = PartPrefix(name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
     // A name nothing holds, taken in one step: a no-replace rename's
@@ -776,8 +708,6 @@ int RemoveMadeIn(int folder, const std::string& name, const struct stat& made) {
     (void)RenameFileIn(folder, aside, name, false);
     return kNameTaken;
 }
-
-} // namespace
 
 int RemoveMadeFile(int fd, const std::string& path) {
     struct stat made;
@@ -808,16 +738,21 @@ void PartFile::RemoveLeftovers() const {
 }
 
 void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own) {
+    int folderFd = -1;
     for (const std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
         // The caller's own part is held, and needs no look; side files
         // carry no mark.
         if (name == own || !MatchesPart(prefix, name) || name.size() != prefix.size() + kUniqueLength)
             continue;
-        const std::string path = folder + name;
+        if (folderFd < 0 &&
+            (folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)
+            return;
         struct stat st;
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            RemoveIfLeftover(path, st);
+        if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            RemoveIfLeftover(folderFd, name, st);
     }
+    if (folderFd >= 0)
+        ::close(folderFd);
 }
 
 } // namespace platform

@@ -138,15 +138,14 @@ public:
     static bool IsPartName(const std::string& target, const std::string& entryName);
     // Removes what writers that did not finish left beside target: a part
     // file goes only when it carries the mark its writer set as it made
-    // it (holding that very file's device, inode and birth, and the
-    // writer's process, its start, boot and pid namespace), and that writer has
-    // provably ended: a process of this boot and namespace no longer
-    // running, or whose number another took since. Nothing else goes,
-    // whatever its name, owner or mode: a file of the part's shape that no
-    // writer marked (a user's, a copy of a part, one made where the file
-    // system keeps no such mark or tells no birth, or where /proc does not
-    // tell), a part whose
-    // writer may still run (seen through any mount), a side file.
+    // it (a digest of that very file's device, inode and birth) and no
+    // writer holds it (a writer locks its part while it lives, and the lock
+    // goes with its process). Nothing else goes, whatever its name, owner
+    // or mode: a file of the part's shape that no writer marked (a user's,
+    // a copy of a part, one made where the file system keeps no such mark
+    // or tells no birth), a part seen through another mount (its device
+    // differs, and a lock may not show there), a side file. It goes by
+    // RemoveSameIn, so only that very file.
     static void RemoveLeftovers(const std::string& target);
     // The same beside the target of an open part, as its open found it.
     void RemoveLeftovers() const;
@@ -196,6 +195,11 @@ private:
 // Whatever else path leads to stays. 0 when removed, kNameTaken when path
 // leads elsewhere, else an errno.
 int RemoveMadeFile(int fd, const std::string& path);
+// The same for name in the folder open at folder, the file made being the
+// one whose device and inode made holds: the one way a file is removed
+// that a writer made (a failed download's, a killed writer's part, a
+// private copy).
+int RemoveSameIn(int folder, const std::string& name, const struct stat& made);
 // The step RemoveMadeFile passes once it found the name leads to the file,
 // before it sets it aside (see KillPoint).
 inline constexpr const char* kMadeFileFound = "made-file-found";
