@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolBar>
@@ -437,6 +438,7 @@ TEST_F(EntryFormTest, EveryRoadThatSavesAsksAboutAFutureDateOnce) {
             if (a->text() == QLatin1String(item))
                 command = a;
         ASSERT_NE(command, nullptr);
+        const QSignalSpy ran(command, &QAction::triggered);
         // By mouse the pointer goes to the title and then to the item, as a
         // hand moves it: Qt 6.8's menu closes on a press where the pointer
         // stood when it opened, and a pointer never moved stands nowhere.
@@ -455,6 +457,7 @@ TEST_F(EntryFormTest, EveryRoadThatSavesAsksAboutAFutureDateOnce) {
             QTest::mouseMove(file->menu(), at);
             QTest::mouseClick(file->menu(), Qt::LeftButton, {}, at);
         }
+        EXPECT_EQ(ran.count(), 1) << item;
     };
     const std::map<std::string, std::function<void()>> roads = {
         {"menu Save", [&] { fromMenu("Save Entry", false); }},
