@@ -1347,14 +1347,7 @@ const std::vector<WaitCall>& WaitCalls() {
             };
         };
         // The object-storage methods on "b" and the object NAME.
-        auto s3 = [](auto run) {
-            return [run](H& h, XString&, const std::string& f, int port) {
-                h.setS3ServiceHost((std::string(kS3Host) + ":" + std::to_string(port)).c_str());
-                h.setS3Keys("key", "secret");
-                return run(h, f);
-            };
-        };
-        XString none;
+        auto s3 = [](auto run) { return [run](H& h, XString&, const std::string& f, int) { return run(h, f); }; };
         return std::vector<WaitCall>{
             {"Download", "GET /m/Download</r>", file(&H::Download)},
             {"DownloadAppend", "GET /m/DownloadAppend</r>", file(&H::DownloadAppend)},
@@ -1495,6 +1488,9 @@ std::string WaitRowVerdict(const std::vector<std::string>& row, int port, const 
     const std::string& moment = row[2];
     ClsHttp http;
     http.options().UseIEProxy = 0;
+    // Set before the task: a setter waits for the lock.
+    http.setS3ServiceHost((std::string(kS3Host) + ":" + std::to_string(port)).c_str());
+    http.setS3Keys("key", "secret");
     XString url, slow;
     xbytes(url, base + "/m/" + method.name);
     CallResult result;
