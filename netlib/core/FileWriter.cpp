@@ -78,20 +78,33 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
         return true;
     }
     struct stat st;
-    const bool existed = ::stat(m_path.c_str(), &st) == 0;
-    if (existed && S_ISDIR(st.st_mode))
-        return fail(EISDIR, log);
-    m_created = !existed;
-    if (const int refusal = existed ? platform::WriteRefusal(m_path) : 0)
-        return refused(refusal);
+    bool existed = ::stat(m_path.c_str(), &st) == 0;
     // Links are followed where the kernel would follow them, as a replace
     // follows them, whatever this machine's sysctl says.
     const std::string target = platform::FollowLinks(m_path.c_str());
-    // Not blocking on a FIFO nobody reads (ENXIO), and never opened for
-    // reading too, which would make it its own reader; a regular file is, so
-    // that it can be read back.
-    const int access = (!existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY) | (m_shared ? O_APPEND : 0);
-    m_fd = platform::OpenFollowed(target, access | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int shared = m_shared ? O_APPEND : 0;
+    int access = O_RDWR | shared;
+    // The file is this open's only where the kernel made it for it: one
+    // another program makes after the look above is theirs.
+    m_created = false;
+    if (!existed) {
+        m_fd = platform::OpenFollowed(target, access | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
+        m_created = m_fd >= 0;
+        if (!m_created && errno != EEXIST)
+            return fail(errno, log);
+        existed = !m_created && ::stat(m_path.c_str(), &st) == 0;
+    }
+    if (!m_created) {
+        if (existed && S_ISDIR(st.st_mode))
+            return fail(EISDIR, log);
+        if (const int refusal = existed ? platform::WriteRefusal(m_path) : 0)
+            return refused(refusal);
+        // Not blocking on a FIFO nobody reads (ENXIO), and never opened for
+        // reading too, which would make it its own reader; a regular file
+        // is, so that it can be read back.
+        access = (!existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY) | shared;
+        m_fd = platform::OpenFollowed(target, access | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    }
     m_regular = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     if (m_fd >= 0 && !m_regular && (access & O_ACCMODE) == O_RDWR) {
         ::close(m_fd);
@@ -159,11 +172,11 @@ bool FileWriter::commit(LogBase* log) {
     return closed == 0 || errno == EINTR || fail(errno, log);
 }
 
-bool FileWriter::discardMade() {
+int FileWriter::discardMade() {
     // A part goes with discard(); an opened file only by this rule.
-    const bool removed = !m_created || !m_regular || m_fd < 0 || platform::RemoveMadeFile(m_fd, m_path) == 0;
+    const int error = !m_created || !m_regular || m_fd < 0 ? 0 : platform::RemoveMadeFile(m_fd, m_path);
     discard();
-    return removed;
+    return error;
 }
 
 void FileWriter::discard() {

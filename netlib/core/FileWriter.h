@@ -43,7 +43,7 @@ public:
     bool isOpen() const { return fd() >= 0; }
     int fd() const { return m_part.Fd() >= 0 ? m_part.Fd() : m_fd; }
     // Whether the bytes go into a regular file (which can seek and be read
-    // back), and whether none stood at the path before.
+    // back), and whether this open made it (O_EXCL said so).
     bool isRegular() const { return m_regular; }
     bool createdFile() const { return m_created; }
     // Where the bytes are until commit(): the part file, else the path.
@@ -64,8 +64,9 @@ public:
     // Closes leaving the path as it was before open().
     void discard();
     // The same, and a file this open made goes too, while the path still
-    // leads to it (platform::RemoveMadeFile); false when it was left.
-    bool discardMade();
+    // leads to it (platform::RemoveMadeFile): 0, or why it was left
+    // (platform::kNameTaken when the path leads elsewhere).
+    int discardMade();
     int error() const { return m_error; }
 
 private:

@@ -61,6 +61,8 @@ protected:
     mutable std::mutex m_stateLock;
     std::condition_variable m_stateChanged;
     bool m_busy;
+    // The task holds the component's lock and runs.
+    bool m_running = false;
     bool m_finished;
     bool m_taskResult;
     ExtPtrArray m_args;

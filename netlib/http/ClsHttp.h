@@ -175,11 +175,9 @@ public:
     bool queueBackgroundTask(BgMethod method, const char* methodName, const std::function<void(ClsBgTask&)>& push);
     // True, at once, while a task is queued or runs: the call is refused,
     // not kept waiting for the task to let go of the component. The reason
-    // is logged only where the log is free (a queued task's is not yet).
+    // is logged where the log is free: the lock's holder's, or anyone's
+    // while the task runs (a queued task's queuer may still write it).
     bool refusedWhileBusy(const char* methodName);
-    // The same for a method called with log: the task's own calls (with
-    // its log) go on.
-    bool callRefused(const char* methodName, const LogBase& log);
     bool startBackgroundTask(const char* methodName);
     // The thread procedure: runs the queued method with the task log.
     static int backgroundThreadProc(ClsHttp* component);

@@ -16,12 +16,18 @@ bool ClsHttp::refusedWhileBusy(const char* methodName) {
         enterMethod(methodName);
         checkNotBusy(m_log);
         leaveCriticalSection();
+        return true;
+    }
+    // A running task holds the lock but writes its own log only, and lets
+    // go of the lock only after it has said, under the state lock, that it
+    // ended: until then the component's log is free.
+    std::lock_guard<std::mutex> state(m_stateLock);
+    if (m_running) {
+        enterMethod(methodName);
+        m_log.logError(bg_msg::kBusy);
+        m_log.leaveContext();
     }
     return true;
-}
-
-bool ClsHttp::callRefused(const char* methodName, const LogBase& log) {
-    return &log != &m_taskLog && refusedWhileBusy(methodName);
 }
 
 bool ClsHttp::queueBackgroundTask(BgMethod method, const char* methodName,
@@ -70,6 +76,7 @@ int ClsHttp::backgroundThreadProc(ClsHttp* component) {
     CritSecExitor lock(*component);
     {
         std::lock_guard<std::mutex> state(component->m_stateLock);
+        component->m_running = true;
         component->m_taskResult = false;
         component->m_stringResult.clear();
         component->m_bytesResult.clear();
@@ -92,6 +99,7 @@ void ClsHttp::endBackgroundTask(bool result, XString& text, DataBuffer& bytes) {
         m_bytesResult.clear();
         m_bytesResult.appendDb(bytes);
         m_busy = false;
+        m_running = false;
         m_finished = true;
     }
     m_stateChanged.notify_all();

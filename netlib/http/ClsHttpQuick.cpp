@@ -183,8 +183,6 @@ bool ClsHttp::bytesToText(const DataBuffer& bytes, const char* charset, XString&
 
 bool ClsHttp::downloadRun(const char* name, XString& url, XString& localPath, bool append, bool resume, bool nested,
                           ProgressEvent* progress, LogBase& log) {
-    if (callRefused(name, log))
-        return false;
     CallFrame frame(*this, name, url, nested, resume, progress, log);
     log.logDataLong("backgroundThread", &log == &m_taskLog ? 1 : 0);
     // The verb of an earlier request (a HEAD, a POST) stays in the options;
@@ -219,8 +217,6 @@ bool ClsHttp::ResumeDownload(XString& url, XString& localPath, bool nested, Prog
 
 bool ClsHttp::quickGetRun(const char* name, XString& url, DataBuffer& out, bool nested, ProgressEvent* progress,
                           LogBase& log) {
-    if (callRefused(name, log))
-        return false;
     CallFrame frame(*this, name, url, nested, false, progress, log);
     m_options.HttpMethod.setString("GET");
     const bool ok =
@@ -236,8 +232,6 @@ bool ClsHttp::quickTextRun(const char* name, const char* verb, bool keepVerb, XS
                            ProgressEvent* progress, LogBase& log) {
     const bool plain = std::string_view(name) == "HttpGet";
     const bool logUrl = std::string_view(verb) == "PUT";
-    if (callRefused(name, log))
-        return false;
     CallFrame frame(*this, name, url, nested, logUrl, progress, log,
                     plain ? CallFrame::Context::Plain : CallFrame::Context::Method);
     m_options.HttpMethod.setString(verb);
@@ -273,8 +267,6 @@ bool ClsHttp::QuickDeleteStr(XString& url, XString& out, bool nested, ProgressEv
 }
 
 ClsHttpResponse* ClsHttp::QuickGetObj(XString& url, bool nested, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("QuickGetObj", log))
-        return nullptr;
     CallFrame frame(*this, "QuickGetObj", url, nested, false, progress, log);
     m_options.HttpMethod.setString("GET");
     auto response = frame.newResponse();
@@ -286,8 +278,6 @@ ClsHttpResponse* ClsHttp::QuickGetObj(XString& url, bool nested, ProgressEvent* 
 }
 
 ClsHttpResponse* ClsHttp::GetHead(XString& url, bool nested, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("GetHead", log))
-        return nullptr;
     CallFrame frame(*this, "GetHead", url, nested, false, progress, log);
     XString target;
     target.setFromUtf8(frame.url());
@@ -410,8 +400,6 @@ void ClsHttp::contentMd5Base64(const DataBuffer& bytes, StringBuffer& out) {
 
 ClsHttpResponse* ClsHttp::PostUrlEncoded(XString& url, ClsHttpRequest& request, bool nested, ProgressEvent* progress,
                                          LogBase& log) {
-    if (callRefused("PostUrlEncoded", log))
-        return nullptr;
     CallFrame frame(*this, "PostUrlEncoded", url, nested, true, progress, log);
     XString target;
     target.setFromUtf8(frame.url());
@@ -434,8 +422,6 @@ ClsHttpResponse* ClsHttp::PostUrlEncoded(XString& url, ClsHttpRequest& request, 
 
 ClsHttpResponse* ClsHttp::PostXml(XString& url, XString& xml, XString& charset, bool nested, ProgressEvent* progress,
                                   LogBase& log) {
-    if (callRefused("PostXml", log))
-        return nullptr;
     CallFrame frame(*this, "PostXml", url, nested, true, progress, log);
     log.logData("charset", charset.getUtf8());
     log.logDataLong("xmlSizeInChars", xml.getNumChars());
@@ -459,8 +445,6 @@ ClsHttpResponse* ClsHttp::PostXml(XString& url, XString& xml, XString& charset, 
 }
 
 ClsHttpResponse* ClsHttp::PostMime(XString& url, XString& mime, bool nested, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("PostMime", log))
-        return nullptr;
     CallFrame frame(*this, "PostMime", url, nested, true, progress, log);
     log.logDataLong("mimeSizeInChars", mime.getNumChars());
     const StringBuffer mimeText(mime.getUtf8());
@@ -520,8 +504,6 @@ bool ClsHttp::sendBody(const char* verb, XString& url, DataBuffer& bytes, XStrin
 
 bool ClsHttp::sendBodyRun(const char* name, const char* verb, XString& url, DataBuffer& bytes, XString& contentType,
                           bool md5, bool gzip, XString& out, bool nested, ProgressEvent* progress, LogBase& log) {
-    if (callRefused(name, log))
-        return false;
     CallFrame frame(*this, name, url, nested, true, progress, log);
     XString target;
     target.setFromUtf8(frame.url());
@@ -540,8 +522,6 @@ bool ClsHttp::PutBinary(XString& url, DataBuffer& bytes, XString& contentType, b
 
 bool ClsHttp::PutText(XString& url, XString& text, XString& charset, XString& contentType, bool md5, bool gzip,
                       XString& out, bool nested, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("PutText", log))
-        return false;
     CallFrame frame(*this, "PutText", url, nested, true, progress, log);
     DataBuffer bytes;
     if (!convertToNamedCharset(charset.getUtf8(), text, bytes, true, log))
@@ -556,8 +536,6 @@ bool ClsHttp::PutText(XString& url, XString& text, XString& charset, XString& co
 
 bool ClsHttp::xmlRpcRun(const char* name, bool put, XString& url, XString& xml, XString& out, bool nested,
                         ProgressEvent* progress, LogBase& log) {
-    if (callRefused(name, log))
-        return false;
     CallFrame frame(*this, name, url, nested, true, progress, log);
     out.clear();
     // Sent in the encoding its own declaration names: text inside it names none.

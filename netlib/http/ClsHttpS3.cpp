@@ -231,8 +231,6 @@ bool ClsHttp::s3Delete(XString& bucket, XString* object, ProgressEvent* progress
 // ---- The public methods
 
 bool ClsHttp::S3_ListBuckets(XString& out, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_ListBuckets", log))
-        return false;
     S3Frame frame(*this, "S3_ListBuckets", log);
     SigningFieldsScope scope(m_options);
     s3Sign("GET", nullptr, "", "/", log);
@@ -247,8 +245,6 @@ bool ClsHttp::S3_ListBuckets(XString& out, ProgressEvent* progress, LogBase& log
 }
 
 bool ClsHttp::S3_ListBucketObjects(XString& bucket, XString& out, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_ListBucketObjects", log))
-        return false;
     S3Frame frame(*this, "S3_ListBucketObjects", log, &bucket);
     StringBuffer resource, url;
     if (!s3Target(bucket, nullptr, resource, url, log))
@@ -264,16 +260,12 @@ bool ClsHttp::S3_ListBucketObjects(XString& bucket, XString& out, ProgressEvent*
 
 bool ClsHttp::S3_DownloadBytes(XString& bucket, XString& object, DataBuffer& out, ProgressEvent* progress,
                                LogBase& log) {
-    if (callRefused("S3_DownloadBytes", log))
-        return false;
     S3Frame frame(*this, "S3_DownloadBytes", log, &bucket, &object);
     return frame.finish(s3Get(bucket, object, &out, nullptr, progress, log));
 }
 
 bool ClsHttp::S3_DownloadString(XString& bucket, XString& object, XString& charset, XString& out,
                                 ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_DownloadString", log))
-        return false;
     S3Frame frame(*this, "S3_DownloadString", log, &bucket, &object);
     log.logData("charset", charset.getUtf8());
     out.clear();
@@ -289,8 +281,6 @@ bool ClsHttp::S3_DownloadString(XString& bucket, XString& object, XString& chars
 
 bool ClsHttp::S3_DownloadFile(XString& bucket, XString& object, XString& localPath, ProgressEvent* progress,
                               LogBase& log) {
-    if (callRefused("S3_DownloadFile", log))
-        return false;
     S3Frame frame(*this, "S3_DownloadFile", log, &bucket, &object);
     log.logData("localFilePath", localPath.getUtf8());
     return frame.finish(s3Get(bucket, object, nullptr, &localPath, progress, log));
@@ -298,8 +288,6 @@ bool ClsHttp::S3_DownloadFile(XString& bucket, XString& object, XString& localPa
 
 bool ClsHttp::S3_UploadBytes(XString& bucket, XString& object, XString& contentType, DataBuffer& bytes,
                              ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_UploadBytes", log))
-        return false;
     S3Frame frame(*this, "S3_UploadBytes", log, &bucket, &object);
     log.logData("contentType", contentType.getUtf8());
     log.logDataLong("numBytes", static_cast<int>(bytes.getSize()));
@@ -308,8 +296,6 @@ bool ClsHttp::S3_UploadBytes(XString& bucket, XString& object, XString& contentT
 
 bool ClsHttp::S3_UploadString(XString& bucket, XString& object, XString& contentType, XString& charset, XString& text,
                               ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_UploadString", log))
-        return false;
     S3Frame frame(*this, "S3_UploadString", log, &bucket, &object);
     log.logData("contentType", contentType.getUtf8());
     log.logData("charset", charset.getUtf8());
@@ -322,8 +308,6 @@ bool ClsHttp::S3_UploadString(XString& bucket, XString& object, XString& content
 
 bool ClsHttp::S3_UploadFile(XString& bucket, XString& object, XString& contentType, XString& localPath,
                             ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_UploadFile", log))
-        return false;
     S3Frame frame(*this, "S3_UploadFile", log, &bucket, &object);
     log.logData("contentType", contentType.getUtf8());
     log.logData("localFilePath", localPath.getUtf8());
@@ -334,15 +318,11 @@ bool ClsHttp::S3_UploadFile(XString& bucket, XString& object, XString& contentTy
 }
 
 bool ClsHttp::S3_DeleteObject(XString& bucket, XString& object, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_DeleteObject", log))
-        return false;
     S3Frame frame(*this, "S3_DeleteObject", log, &bucket, &object);
     return frame.finish(s3Delete(bucket, &object, progress, log));
 }
 
 bool ClsHttp::S3_DeleteBucket(XString& bucket, ProgressEvent* progress, LogBase& log) {
-    if (callRefused("S3_DeleteBucket", log))
-        return false;
     S3Frame frame(*this, "S3_DeleteBucket", log, &bucket);
     return frame.finish(s3Delete(bucket, nullptr, progress, log));
 }

@@ -10,6 +10,8 @@
 #include "netlib/http/HttpConstants.h"
 #include "netlib/http/HttpResponseHeader.h"
 #include "platform/File.h"
+#include "platform/PartFile.h"
+#include "platform/WinErr.h"
 
 namespace tessik {
 
@@ -61,8 +63,12 @@ Output* DownloadOutput::sinkFor(std::uint32_t status, std::int64_t& offset, LogB
             m_append ? m_direct.openForAppend(m_path.getString(), log) : m_direct.createFile(m_path.getString(), log);
         if (!m_directOpen)
             return nullptr;
+        // Appended after what the file holds now: another writer may have
+        // made it or added to it since the call looked.
+        if (m_append)
+            m_shift = m_direct.getPosition64() - m_start;
     }
-    offset = m_position;
+    offset = m_position + m_shift;
     if (!m_direct.isRegularFile() && m_result.bodyCoded)
         return streamFor(log);
     return &m_direct;
@@ -195,8 +201,16 @@ void DownloadOutput::discard() {
 void DownloadOutput::discardFailed(LogBase& log) {
     m_replacement.close();
     // Only the file this call made, and only while the name leads to it.
-    if (!m_direct.closeRemovingMade())
+    const int error = m_direct.closeRemovingMade();
+    if (error == 0)
+        return;
+    if (error == platform::kNameTaken) {
         log.logInfo(http_msg::kMadeFileLeft);
+        return;
+    }
+    log.logInfo(http_msg::kMadeFileNotRemoved);
+    platform::SetLastErrorFromErrno(error);
+    log.logLastError();
 }
 
 void DownloadOutput::keepWhatLanded(LogBase& log) {

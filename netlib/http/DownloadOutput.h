@@ -29,9 +29,10 @@ public:
     // Looks at the path without changing it: false for a folder.
     bool prepare(LogBase& log);
     bool pathExisted() const { return m_existed; }
-    // Where this call's bytes begin: a regular file's size when appending,
-    // else 0.
-    std::int64_t startPosition() const { return m_start; }
+    // Where this call's bytes begin in the file: a regular file's size when
+    // appending (as the call found it, and once the body began as the file
+    // was opened), else 0.
+    std::int64_t startPosition() const { return m_start + m_shift; }
     // Where the requested range begins (0: no range was asked for). A 206
     // is written only when its Content-Range begins there too.
     void expectRangeFrom(std::int64_t first) { m_rangeFrom = first; }
@@ -117,6 +118,9 @@ private:
     std::uint64_t m_maxSize;
     bool m_existed = false;
     std::int64_t m_start = 0;
+    // How far past m_start the file ended when the append opened it: the
+    // positions above count from the call's start, the file's from there.
+    std::int64_t m_shift = 0;
     std::int64_t m_rangeFrom = 0;
     std::int64_t m_position = 0;
     std::int64_t m_reached = 0;

@@ -359,7 +359,7 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     if (!file.prepare(log))
         return false;
     log.logDataLong("localFileAlreadyExists", file.pathExisted() ? 1 : 0);
-    // Where the bytes of this call begin in the file.
+    // Where the file ended as the call found it: a resume asks from there.
     const std::int64_t appendedAt = file.startPosition();
     // The resume point serves this call only.
     const std::int64_t savedResumePoint = options.ResumePoint;
@@ -422,8 +422,9 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     // undo, or in a coding the caller asked for).
     if (!result.bodyCoded)
         return file.commit(log);
-    // A whole answer to a resume replaces what was there.
-    const std::int64_t from = file.replacedWhole() ? 0 : appendedAt;
+    // A whole answer to a resume replaces what was there; an append's bytes
+    // begin where the file ended as it was opened.
+    const std::int64_t from = file.replacedWhole() ? 0 : file.startPosition();
     const auto packedSize = static_cast<std::uint64_t>(file.bytesInFile() - from);
     const auto unpack = [&](DataSource& in, Output& out) {
         return undoContentCodings(result.responseHeader, in, packedSize, out, options.MaxResponseSize, log);
@@ -437,10 +438,11 @@ bool HttpConnPool::download(const char* url, HttpControl& options, const char* l
     }
     // A gzip file's name keeps the member packed, once it is read through
     // and found whole: a resume's range continues the member the file
-    // begins, an append adds one of its own. The limit capped the member
-    // as written; what it unpacks to is never written, so has none.
+    // begins, an append (and a resume that found no file) adds one of its
+    // own. The limit capped the member as written; what it unpacks to is
+    // never written, so has none.
     if (file.keepsPacked()) {
-        const std::int64_t memberAt = resume ? 0 : from;
+        const std::int64_t memberAt = resume && appendedAt != 0 ? 0 : from;
         Output nowhere;
         constexpr std::uint64_t kContentUnlimited = 0;
         ok = written.seekAbsolute64(memberAt, &log) &&

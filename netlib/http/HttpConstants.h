@@ -62,6 +62,7 @@ constexpr const char* kResumeAlreadyWhole =
     "The server has no bytes past the file's end and names its length as the file's: the file is whole already.";
 constexpr const char* kMadeFileLeft =
     "The file this download made was left: its name no longer leads to it, and what it leads to is not this call's.";
+constexpr const char* kMadeFileNotRemoved = "The file this download made could not be removed:";
 constexpr const char* kNotWritten =
     "The final answer is no 2xx: the object was not stored or deleted, the call fails with its status.";
 constexpr const char* kBodyBeforeStatus =

@@ -45,8 +45,9 @@ public:
     bool commit(LogBase& log);
     // Leaves the path as it was before the open (unless committed).
     void close() { m_file.discard(); }
-    // The same, and a file the open made goes, by FileWriter::discardMade.
-    bool closeRemovingMade() { return m_file.discardMade(); }
+    // The same, and a file the open made goes, by FileWriter::discardMade
+    // (0, or why it was left).
+    int closeRemovingMade() { return m_file.discardMade(); }
     bool isOpen() const { return m_file.isOpen(); }
     std::int64_t getSizeReached() const { return m_sizeReached; }
     // Whether the last open made the file, and whether it is a regular one.

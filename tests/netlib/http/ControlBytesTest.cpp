@@ -15,10 +15,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "netlib/core/DataBuffer.h"
@@ -1244,6 +1248,309 @@ c.close()
     slow.Finish();
 }
 
+// The "wait" rows' server: each request on a thread of its own, answered
+// with "<r>VERB PATH</r>" (no body to a HEAD), "/slow" only after args[0]
+// seconds; "/quit" ends it.
+constexpr const char* kScriptAnswersEach = R"PY(
+import threading
+s = listen(backlog=256)
+s.settimeout(0.2)
+done = threading.Event()
+def serve(c):
+    with c:
+        data = recv_head(c)
+        head, _, rest = data.partition(b'\r\n\r\n')
+        lines = head.split(b'\r\n')
+        verb, path = lines[0].split(b' ')[:2]
+        n = 0
+        for l in lines[1:]:
+            k, _, v = l.partition(b':')
+            if k.strip().lower() == b'content-length':
+                n = int(v)
+        if len(rest) < n:
+            recv_exact(c, n - len(rest))
+        if path == b'/slow':
+            time.sleep(float(args[0]))
+        text = b'<r>' + verb + b' ' + path + b'</r>'
+        c.sendall(b'HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: %d\r\nConnection: close\r\n\r\n'
+                  % len(text) + (b'' if verb == b'HEAD' else text))
+        if path == b'/quit':
+            done.set()
+while not done.is_set():
+    try:
+        c, a = s.accept()
+    except socket.timeout:
+        continue
+    threading.Thread(target=serve, args=(c,)).start()
+)PY";
+
+// How long the task's answer is held back, and when into it the call comes.
+constexpr int kTaskSeconds = 2;
+constexpr auto kCallIntoTask = std::chrono::milliseconds(300);
+constexpr const char* kS3Host = "storage.test";
+
+// A result: absent when the call failed.
+using CallResult = std::optional<std::string>;
+CallResult Text(bool ok, XString& out) {
+    return ok ? CallResult(out.getUtf8()) : std::nullopt;
+}
+CallResult Body(ClsHttpResponse* response) {
+    const std::unique_ptr<ClsHttpResponse> kept(response);
+    return kept ? CallResult(authtest::text(kept->getBody())) : std::nullopt;
+}
+
+// A request method of the component, called with the URL "/m/NAME" of the
+// server (or the object NAME in the bucket "b") and a file in the row's
+// folder; what its result holds of the answer to its own request ("" for
+// a method that returns true alone).
+struct WaitCall {
+    const char* name;
+    const char* answer;
+    std::function<CallResult(ClsHttp&, XString& url, const std::string& file, int port)> call;
+};
+
+const std::vector<WaitCall>& WaitCalls() {
+    static const std::vector<WaitCall> calls = [] {
+        using H = ClsHttp;
+        auto file = [](auto method) {
+            return [method](H& h, XString& url, const std::string& f, int) -> CallResult {
+                XString path;
+                if (!(h.*method)(url, xbytes(path, f), false, nullptr, h.getLog()))
+                    return std::nullopt;
+                return grvtest::ReadFile(f);
+            };
+        };
+        auto text = [](auto method) {
+            return [method](H& h, XString& url, const std::string&, int) {
+                XString out;
+                return Text((h.*method)(url, out, false, nullptr, h.getLog()), out);
+            };
+        };
+        auto send = [](bool put) {
+            return [put](H& h, XString& url, const std::string&, int) {
+                DataBuffer bytes;
+                bytes.append("pain 4", 6);
+                XString type, out;
+                xbytes(type, "text/plain");
+                return Text(put ? h.PutBinary(url, bytes, type, false, false, out, false, nullptr, h.getLog())
+                                : h.PostBinary(url, bytes, type, false, false, out, false, nullptr, h.getLog()),
+                            out);
+            };
+        };
+        auto rpc = [](bool put) {
+            return [put](H& h, XString& url, const std::string&, int) {
+                XString xml, out;
+                xbytes(xml, "<a/>");
+                return Text(put ? h.XmlRpcPut(url, xml, out, false, nullptr, h.getLog())
+                                : h.XmlRpc(url, xml, out, false, nullptr, h.getLog()),
+                            out);
+            };
+        };
+        // The object-storage methods on "b" and the object NAME.
+        auto s3 = [](auto run) { return [run](H& h, XString&, const std::string& f, int) { return run(h, f); }; };
+        return std::vector<WaitCall>{
+            {"Download", "GET /m/Download</r>", file(&H::Download)},
+            {"DownloadAppend", "GET /m/DownloadAppend</r>", file(&H::DownloadAppend)},
+            {"ResumeDownload", "GET /m/ResumeDownload</r>", file(&H::ResumeDownload)},
+            {"QuickGet", "GET /m/QuickGet</r>",
+             [](H& h, XString& url, const std::string&, int) -> CallResult {
+                 DataBuffer out;
+                 return h.QuickGet(url, out, false, nullptr, h.getLog()) ? CallResult(authtest::text(out))
+                                                                         : std::nullopt;
+             }},
+            {"QuickGetStr", "GET /m/QuickGetStr</r>", text(&H::QuickGetStr)},
+            {"HttpGet", "GET /m/HttpGet</r>", text(&H::HttpGet)},
+            {"QuickPutStr", "PUT /m/QuickPutStr</r>", text(&H::QuickPutStr)},
+            {"QuickDeleteStr", "DELETE /m/QuickDeleteStr</r>", text(&H::QuickDeleteStr)},
+            {"QuickGetObj", "GET /m/QuickGetObj</r>",
+             [](H& h, XString& url, const std::string&, int) {
+                 return Body(h.QuickGetObj(url, false, nullptr, h.getLog()));
+             }},
+            {"GetHead", "",
+             [](H& h, XString& url, const std::string&, int) -> CallResult {
+                 const std::unique_ptr<ClsHttpResponse> r(h.GetHead(url, false, nullptr, h.getLog()));
+                 return r && r->getStatusCode() == 200u ? CallResult("") : std::nullopt;
+             }},
+            {"PostUrlEncoded", "POST /m/PostUrlEncoded</r>",
+             [](H& h, XString& url, const std::string&, int) {
+                 ClsHttpRequest request;
+                 request.AddParam("n", "v");
+                 return Body(h.PostUrlEncoded(url, request, false, nullptr, h.getLog()));
+             }},
+            {"PostXml", "POST /m/PostXml</r>",
+             [](H& h, XString& url, const std::string&, int) {
+                 XString xml, charset;
+                 return Body(h.PostXml(url, xbytes(xml, "<a/>"), xbytes(charset, "utf-8"), false, nullptr, h.getLog()));
+             }},
+            {"PostMime", "POST /m/PostMime</r>",
+             [](H& h, XString& url, const std::string&, int) {
+                 XString mime;
+                 return Body(
+                     h.PostMime(url, xbytes(mime, "Content-Type: text/plain\r\n\r\nx"), false, nullptr, h.getLog()));
+             }},
+            {"PostBinary", "POST /m/PostBinary</r>", send(false)},
+            {"PutBinary", "PUT /m/PutBinary</r>", send(true)},
+            {"PutText", "PUT /m/PutText</r>",
+             [](H& h, XString& url, const std::string&, int) {
+                 XString text, charset, type, out;
+                 return Text(h.PutText(url, xbytes(text, "pain"), xbytes(charset, "utf-8"), xbytes(type, "text/plain"),
+                                       false, false, out, false, nullptr, h.getLog()),
+                             out);
+             }},
+            {"XmlRpc", "POST /m/XmlRpc</r>", rpc(false)},
+            {"XmlRpcPut", "PUT /m/XmlRpcPut</r>", rpc(true)},
+            {"S3_ListBuckets", "GET /</r>", s3([](H& h, const std::string&) {
+                 XString out;
+                 return Text(h.S3_ListBuckets(out, nullptr, h.getLog()), out);
+             })},
+            {"S3_ListBucketObjects", "GET /</r>", s3([](H& h, const std::string&) {
+                 XString b, out;
+                 return Text(h.S3_ListBucketObjects(xbytes(b, "b"), out, nullptr, h.getLog()), out);
+             })},
+            {"S3_DownloadBytes", "GET /S3_DownloadBytes</r>", s3([](H& h, const std::string&) -> CallResult {
+                 XString b, o;
+                 DataBuffer out;
+                 return h.S3_DownloadBytes(xbytes(b, "b"), xbytes(o, "S3_DownloadBytes"), out, nullptr, h.getLog())
+                            ? CallResult(authtest::text(out))
+                            : std::nullopt;
+             })},
+            {"S3_DownloadString", "GET /S3_DownloadString</r>", s3([](H& h, const std::string&) {
+                 XString b, o, charset, out;
+                 return Text(h.S3_DownloadString(xbytes(b, "b"), xbytes(o, "S3_DownloadString"),
+                                                 xbytes(charset, "utf-8"), out, nullptr, h.getLog()),
+                             out);
+             })},
+            {"S3_DownloadFile", "GET /S3_DownloadFile</r>", s3([](H& h, const std::string& f) -> CallResult {
+                 XString b, o, path;
+                 if (!h.S3_DownloadFile(xbytes(b, "b"), xbytes(o, "S3_DownloadFile"), xbytes(path, f), nullptr,
+                                        h.getLog()))
+                     return std::nullopt;
+                 return grvtest::ReadFile(f);
+             })},
+            {"S3_UploadBytes", "", s3([](H& h, const std::string&) -> CallResult {
+                 XString b, o, type;
+                 DataBuffer bytes;
+                 bytes.append("pain", 4);
+                 return h.S3_UploadBytes(xbytes(b, "b"), xbytes(o, "S3_UploadBytes"), xbytes(type, "text/plain"), bytes,
+                                         nullptr, h.getLog())
+                            ? CallResult("")
+                            : std::nullopt;
+             })},
+            {"S3_UploadString", "", s3([](H& h, const std::string&) -> CallResult {
+                 XString b, o, type, charset, text;
+                 return h.S3_UploadString(xbytes(b, "b"), xbytes(o, "S3_UploadString"), xbytes(type, "text/plain"),
+                                          xbytes(charset, "utf-8"), xbytes(text, "pain"), nullptr, h.getLog())
+                            ? CallResult("")
+                            : std::nullopt;
+             })},
+            {"S3_UploadFile", "", s3([](H& h, const std::string& f) -> CallResult {
+                 XString b, o, type, path;
+                 return grvtest::WriteFile(f, "pain") &&
+                                h.S3_UploadFile(xbytes(b, "b"), xbytes(o, "S3_UploadFile"), xbytes(type, "text/plain"),
+                                                xbytes(path, f), nullptr, h.getLog())
+                            ? CallResult("")
+                            : std::nullopt;
+             })},
+            {"S3_DeleteObject", "", s3([](H& h, const std::string&) -> CallResult {
+                 XString b, o;
+                 return h.S3_DeleteObject(xbytes(b, "b"), xbytes(o, "S3_DeleteObject"), nullptr, h.getLog())
+                            ? CallResult("")
+                            : std::nullopt;
+             })},
+            {"S3_DeleteBucket", "", s3([](H& h, const std::string&) -> CallResult {
+                 XString b;
+                 return h.S3_DeleteBucket(xbytes(b, "b"), nullptr, h.getLog()) ? CallResult("") : std::nullopt;
+             })},
+            {"SynchronousRequest", "GET /m/SynchronousRequest</r>",
+             [](H& h, XString&, const std::string&, int port) {
+                 ClsHttpRequest request;
+                 request.setPath("/m/SynchronousRequest");
+                 return Body(h.SynchronousRequest("127.0.0.1", port, false, request, nullptr));
+             }},
+        };
+    }();
+    return calls;
+}
+
+// One "wait" row on a component of its own: its task fetches "/slow"; the
+// call comes kCallIntoTask into it ("running"), while the task is queued
+// behind the lock this thread holds ("queued"), or after it ("after"). The
+// verdict: "sent" for success with the call's own result and log (after
+// the task, where it ran), "refused" for a failure with the busy message,
+// else what went wrong.
+std::string WaitRowVerdict(const std::vector<std::string>& row, int port, const std::string& folder) {
+    const auto found =
+        std::find_if(WaitCalls().begin(), WaitCalls().end(), [&](const WaitCall& c) { return row[1] == c.name; });
+    if (found == WaitCalls().end())
+        return "no such method";
+    const WaitCall& method = *found;
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    const std::string& moment = row[2];
+    ClsHttp http;
+    http.options().UseIEProxy = 0;
+    // Set before the task: a setter waits for the lock.
+    http.setS3ServiceHost((std::string(kS3Host) + ":" + std::to_string(port)).c_str());
+    http.setS3Keys("key", "secret");
+    XString url, slow;
+    xbytes(url, base + "/m/" + method.name);
+    CallResult result;
+    bool taskEndedFirst = false;
+    const auto call = [&] {
+        result = method.call(http, url, folder + "/file", port);
+        taskEndedFirst = !http.backgroundTaskBusy();
+    };
+    const auto queue = [&] {
+        return http.queueBackgroundTask(BgMethod::QuickGetStr, "QuickGetStr",
+                                        [&](ClsBgTask& t) { t.pushStringArg(xbytes(slow, base + "/slow")); });
+    };
+    const bool sync = std::string_view(method.name) == "SynchronousRequest";
+    if (moment == "queued") {
+        // The task waits for the lock this thread holds; only the holder's
+        // log is free for a refusal's message.
+        http.enterCriticalSection();
+        const bool queued = queue();
+        if (queued && sync)
+            call();
+        std::thread caller;
+        if (queued && !sync) {
+            caller = std::thread(call);
+            std::this_thread::sleep_for(kCallIntoTask);
+        }
+        http.leaveCriticalSection();
+        if (caller.joinable())
+            caller.join();
+        if (!queued)
+            return "task not queued";
+    } else {
+        if (!queue())
+            return "task not queued";
+        if (moment == "after" && !http.waitForBackgroundTask(kTaskLimitMs))
+            return "task did not end";
+        std::this_thread::sleep_for(moment == "running" ? kCallIntoTask : std::chrono::milliseconds(0));
+        std::thread caller(call);
+        caller.join();
+    }
+    if (!http.waitForBackgroundTask(kTaskLimitMs))
+        return "task did not end";
+    XString taskText;
+    http.backgroundStringResult(taskText);
+    const std::string log = authtest::logText(http.getLog());
+    std::string verdict;
+    if (!http.backgroundTaskResult() || std::string(taskText.getUtf8()) != "<r>GET /slow</r>")
+        verdict = "task lost its result: " + std::string(taskText.getUtf8());
+    else if (!result)
+        verdict = log.find(bg_msg::kBusy) != std::string::npos ? "refused" : "failed: " + log;
+    else if (result->find(method.answer) == std::string::npos)
+        verdict = "not its own result: " + *result;
+    else if (log.find(std::string(method.name) + ":") == std::string::npos)
+        verdict = "not its own log: " + log;
+    else if (moment == "running" && !taskEndedFirst)
+        verdict = "ran before the task ended";
+    else
+        verdict = "sent";
+    return verdict;
+}
+
 } // namespace
 
 // A request on the background thread travels as its XML form: it must send
@@ -1252,13 +1559,18 @@ c.close()
 TEST_F(FieldRefusals, BackgroundRoadSendsWhatTheDirectRoadSends) {
     const int port = peers.StartCaptureServer();
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/background-requests.txt", " | ");
-    ASSERT_EQ(rows.size(), 41u);
+    ASSERT_EQ(rows.size(), 128u);
     std::size_t captured = 0;
+    std::vector<std::vector<std::string>> waits;
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 4u);
         SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2]);
         if (row[0] == "slow") {
             SlowAnswerLeavesTheStatusCallsFree(row);
+            continue;
+        }
+        if (row[0] == "wait") {
+            waits.push_back(row);
             continue;
         }
         std::string seen[2], why[2];
@@ -1283,4 +1595,27 @@ TEST_F(FieldRefusals, BackgroundRoadSendsWhatTheDirectRoadSends) {
         EXPECT_EQ(seen[1], seen[0]);
         EXPECT_EQ(why[1], why[0]);
     }
+    // The "wait" rows, each on a component of its own, all at once.
+    platform::SetResolverHook([](const std::string& host) -> std::string {
+        return host == "127.0.0.1" || host.ends_with(kS3Host) ? "127.0.0.1" : "";
+    });
+    grvtest::ScriptPeer server(kScriptAnswersEach, {std::to_string(kTaskSeconds)});
+    std::vector<std::string> verdicts(waits.size());
+    std::vector<std::thread> runs;
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        const std::string folder = dir.File("wait" + std::to_string(i));
+        std::filesystem::create_directory(folder);
+        runs.emplace_back([&, i, folder] { verdicts[i] = WaitRowVerdict(waits[i], server.port, folder); });
+    }
+    for (std::thread& run : runs)
+        run.join();
+    platform::SetResolverHook({});
+    for (std::size_t i = 0; i < waits.size(); ++i)
+        EXPECT_EQ(verdicts[i], waits[i][3]) << waits[i][1] << " " << waits[i][2];
+    ClsHttp last;
+    last.options().UseIEProxy = 0;
+    XString quit, reply;
+    EXPECT_TRUE(last.QuickGetStr(xbytes(quit, "http://127.0.0.1:" + std::to_string(server.port) + "/quit"), reply,
+                                 false, nullptr, last.getLog()));
+    server.Finish();
 }

@@ -345,6 +345,9 @@ constexpr const char* kLimit = "limit=";
 constexpr const char* kFifo = "fifo";
 // The "file before" of the rows where the owner acts on the name meanwhile.
 constexpr const char* kOwnerActs = "owner-";
+// The "file before" of the rows where another writer makes the file while
+// the call waits for its answer.
+constexpr const char* kOtherWrites = "other-writes-in-the-wait";
 
 // Keeps an answer in the disk cache or the bucket cache as the library kept
 // it before bodies were kept unpacked: its head whole, its body as it came.
@@ -654,14 +657,14 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 488u);
+    ASSERT_EQ(rows.size(), 506u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
     ASSERT_TRUE(grvtest::WriteFile(upload, kS3Upload));
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 6u);
-        if (row[2].starts_with(kOwnerActs))
+        if (row[2].starts_with(kOwnerActs) || row[2] == kOtherWrites)
             continue;
         // "asked=CODINGS " first: the caller sends its own Accept-Encoding,
         // and so does curl, without --compressed.
@@ -843,6 +846,27 @@ void MoveOwnersFileOntoThenDie(const char* step) {
         ::_exit(0);
 }
 
+// DownloadAppend or ResumeDownload of url into name on a component of its
+// own, called or run as a background task; redirects are not followed.
+bool AppendOrResume(const std::string& url, const std::string& name, bool resume, bool background) {
+    ClsHttp fresh;
+    fresh.options().UseIEProxy = 0;
+    fresh.options().FollowRedirects = 0;
+    XString u, path;
+    X(u, url);
+    X(path, name);
+    if (!background)
+        return resume ? fresh.ResumeDownload(u, path, false, nullptr, fresh.getLog())
+                      : fresh.DownloadAppend(u, path, false, nullptr, fresh.getLog());
+    return fresh.queueBackgroundTask(resume ? BgMethod::ResumeDownload : BgMethod::DownloadAppend,
+                                     resume ? "ResumeDownload" : "DownloadAppend",
+                                     [&](ClsBgTask& t) {
+                                         t.pushStringArg(u);
+                                         t.pushStringArg(path);
+                                     }) &&
+           fresh.waitForBackgroundTask(kTaskLimitMs) && fresh.backgroundTaskResult();
+}
+
 // Whether a file in folder holds text.
 bool FolderHolds(const std::string& folder, const std::string& text) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -914,26 +938,7 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
                 verdict = std::string(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "killed " : "not killed ") +
                           (FolderHolds(folder, kOwnerText) ? "kept" : "lost");
             } else if (!curl) {
-                ClsHttp fresh;
-                fresh.options().UseIEProxy = 0;
-                fresh.options().FollowRedirects = 0;
-                XString u, path;
-                X(u, url);
-                X(path, name);
-                bool ok = false;
-                if (background) {
-                    ok = fresh.queueBackgroundTask(resume ? BgMethod::ResumeDownload : BgMethod::DownloadAppend,
-                                                   resume ? "ResumeDownload" : "DownloadAppend",
-                                                   [&](ClsBgTask& t) {
-                                                       t.pushStringArg(u);
-                                                       t.pushStringArg(path);
-                                                   }) &&
-                         fresh.waitForBackgroundTask(kTaskLimitMs) && fresh.backgroundTaskResult();
-                } else {
-                    ok = resume ? fresh.ResumeDownload(u, path, false, nullptr, fresh.getLog())
-                                : fresh.DownloadAppend(u, path, false, nullptr, fresh.getLog());
-                }
-                verdict = ok ? "true " : "false ";
+                verdict = AppendOrResume(url, name, resume, background) ? "true " : "false ";
             } else {
                 // An append is the shell's >>, opened before curl runs.
                 const grvtest::RunResult r =
@@ -950,6 +955,77 @@ TEST_F(DownloadTargets, AFailedAppendOrResumeKeepsWhatTheOwnerPutAtTheName) {
         }
     }
     EXPECT_EQ(count, 14u);
+}
+
+namespace {
+
+// Another writer makes the file args[1] with args[2] once the request came,
+// then the answer args[0] (hex) goes out.
+constexpr const char* kScriptOtherWrites = R"PY(
+s = listen()
+c, a = s.accept()
+recv_head(c)
+with open(args[1], 'ab') as f:
+    f.write(args[2].encode())
+c.sendall(bytes.fromhex(args[0]))
+c.close()
+)PY";
+
+// The reference: the body of a whole 2xx answer (a gzip one unpacked)
+// appended by open(..., 'ab') as it came; exit status 1, nothing written,
+// for anything else.
+constexpr const char* kScriptAppendAsPython = R"PY(
+import gzip, http.client, sys
+c = http.client.HTTPConnection('127.0.0.1', int(sys.argv[1]))
+c.request('GET', '/page')
+r = c.getresponse()
+try:
+    body = r.read()
+    if r.getheader('Content-Encoding') == 'gzip':
+        body = gzip.decompress(body)
+except Exception:
+    sys.exit(1)
+if not 200 <= r.status < 300:
+    sys.exit(1)
+with open(sys.argv[2], 'ab') as f:
+    f.write(body)
+)PY";
+
+} // namespace
+
+// An append or a resume onto a name that held no file, made meanwhile by
+// another writer while the call waited for its answer, goes after that
+// writer's bytes, and a failure leaves them as they are: beside python's
+// open(..., 'ab') (the outcome table's "other-writes-in-the-wait" rows).
+TEST_F(DownloadTargets, AnAppendGoesAfterWhatAnotherWroteInTheWait) {
+    constexpr const char* kTheirs = "theirs:";
+    std::size_t count = 0;
+    grvtest::TempDir dir;
+    for (const std::vector<std::string>& row :
+         grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ")) {
+        if (row[2] != kOtherWrites)
+            continue;
+        ++count;
+        const bool background = row[0].ends_with("-background");
+        const bool resume = row[0].starts_with("resume");
+        for (const bool python : {false, true}) {
+            SCOPED_TRACE(row[0] + " " + row[3] + (python ? " (python)" : ""));
+            const std::string name = dir.File("w" + std::to_string(count) + (python ? "p" : "o"));
+            grvtest::ScriptPeer server(kScriptOtherWrites, {grvtest::ToHex(Answer(row[3])), name, kTheirs});
+            std::string verdict;
+            if (python) {
+                const grvtest::RunResult r =
+                    grvtest::Python(kScriptAppendAsPython, {std::to_string(server.port), name});
+                verdict = std::to_string(r.status) + " ";
+            } else {
+                const std::string url = "http://127.0.0.1:" + std::to_string(server.port) + "/page";
+                verdict = AppendOrResume(url, name, resume, background) ? "true " : "false ";
+            }
+            server.Finish();
+            EXPECT_EQ(verdict + Holding(name), row[python ? 5 : 4]);
+        }
+    }
+    EXPECT_EQ(count, 18u);
 }
 
 // ---------------------------------------------------------------- every writer of a named file
