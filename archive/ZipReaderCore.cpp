@@ -129,16 +129,14 @@ std::unique_ptr<ZipArchiveCore> ZipArchiveCore::open(std::unique_ptr<ZipByteSour
     std::uint8_t end[kZipEndRecordSize];
     if (core->readAt(endPos, end, sizeof end) != kCoreOk)
         return nullptr;
-    std::uint16_t thisDisk = platform::LoadLe16(end + 4);
-    std::uint16_t directoryDisk = platform::LoadLe16(end + 6);
     // The count on this disk, like the total, is only a claim: the records
-    // decide, as in python's zipfile and unzip.
+    // decide, as in python's zipfile and unzip. The disk numbers are not
+    // read: in one file every offset is this file's, as python's zipfile,
+    // unzip and bsdtar take them, and each entry is still held to its
+    // local header, its span and its CRC.
     std::uint16_t entriesTotal = platform::LoadLe16(end + 10);
     std::uint32_t directorySize = platform::LoadLe32(end + 12);
     std::uint32_t directoryOffset = platform::LoadLe32(end + 16);
-    if (thisDisk != 0 || directoryDisk != 0)
-        return nullptr;
-
     // Zip64 is not read here: refuse it rather than misread its fields. A
     // count of 0xFFFF without a locator is no marker: the records decide.
     if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
@@ -192,9 +190,12 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
     compressed.reserve(expected);
     std::uint64_t position = directoryOffset_ + bytesBefore_;
     std::uint64_t lastRecord = position;
+    bool tailTooShort = false;
     while (position < directoryEnd) {
-        if (position + kZipCentralHeaderSize > directoryEnd)
+        if (position + kZipCentralHeaderSize > directoryEnd) {
+            tailTooShort = true;
             break;
+        }
         if (position < windowStart || position + kZipCentralHeaderSize > windowStart + windowLength) {
             windowStart = position;
             windowLength = static_cast<std::size_t>(std::min<std::uint64_t>(kDirectoryWindow, directoryEnd - position));
@@ -211,36 +212,77 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
         lastRecord = position;
         position += kZipCentralHeaderSize + r.nameLength + r.extraLength + r.commentLength;
     }
+
+    // In order of their local headers; those whose offset is in a Zip64
+    // field are never read here, and keep a span that holds nothing.
+    std::vector<std::uint32_t> order;
+    const auto sortByOffset = [&] {
+        order.clear();
+        order.reserve(spans_.size());
+        for (std::uint32_t i = 0; i < spans_.size(); ++i) {
+            if (spans_[i].offset != kZip64Marker)
+                order.push_back(i);
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return spans_[a].offset < spans_[b].offset; });
+    };
+    sortByOffset();
+    // A record that repeats an earlier one byte for byte is that entry
+    // again, taken once where it first stands (bsdtar lists it once): it
+    // reads nothing the first did not. A count that counts the copies
+    // names one local header twice, and records on one header that differ
+    // overlap.
+    std::vector<bool> copy;
+    for (std::size_t k = 1, first = 0; k < order.size(); ++k) {
+        if (spans_[order[k]].offset != spans_[order[first]].offset) {
+            first = k;
+            continue;
+        }
+        if (!sameRecord(spans_[order[first]].record, spans_[order[k]].record))
+            return kCoreOverlap;
+        copy.resize(spans_.size());
+        copy[order[k]] = true;
+    }
+    if (!copy.empty()) {
+        if (spans_.size() % kCountModulus == endRecordCount)
+            return kCoreOverlap;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < spans_.size(); ++i) {
+            if (!copy[i]) {
+                spans_[kept] = spans_[i];
+                compressed[kept++] = compressed[i];
+            }
+        }
+        spans_.resize(kept);
+        compressed.resize(kept);
+        sortByOffset();
+    }
+
     // Read to its end, the directory's records are the entries, as python's
     // zipfile and unzip list them whatever the end record counts: a count
     // below them (one wrapped past 65,535 too) would hide entries, one
     // above them would offer entries that are not there. A last record
     // reaching past the end is whole only where the count agrees (unzip's
     // check, modulo 65,536) and no record begins inside it: a count made to
-    // agree must not hide the records it swallows.
+    // agree must not hide the records it swallows. Bytes too few for a
+    // record after the last one are slack on the same terms, as unzip
+    // passes over them.
     // Cut short, the entries past the last record that reads answer
     // Corrupt, as many as the end record counts and at least one, so that
     // no entry hides behind the damage; a directory without one record is
     // no archive.
     const int records = static_cast<int>(spans_.size());
-    if (position == directoryEnd || (position > directoryEnd && records % kCountModulus == endRecordCount &&
-                                     !holdsRecordStart(lastRecord + kZipCentralHeaderSize, directoryEnd, window)))
+    const bool counted = records > 0 && records % kCountModulus == endRecordCount;
+    if (position == directoryEnd ||
+        (counted && position > directoryEnd &&
+         !holdsRecordStart(lastRecord + kZipCentralHeaderSize, directoryEnd, window)) ||
+        (counted && tailTooShort && !holdsRecordStart(position, directoryEnd, window)))
         entryCount_ = records;
     else if (records == 0)
         return kCoreBadZip;
     else
         entryCount_ = std::max<int>(endRecordCount, records + 1);
 
-    // In order of their local headers; those whose offset is in a Zip64
-    // field are never read here, and keep a span that holds nothing.
-    std::vector<std::uint32_t> order;
-    order.reserve(spans_.size());
-    for (std::uint32_t i = 0; i < spans_.size(); ++i) {
-        if (spans_[i].offset != kZip64Marker)
-            order.push_back(i);
-    }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return spans_[a].offset < spans_[b].offset; });
     // Their local headers in that order, through the same window: a run of
     // small entries costs one read, and no byte is read twice.
     windowStart = 0;
@@ -292,6 +334,20 @@ bool ZipArchiveCore::holdsRecordStart(std::uint64_t from, std::uint64_t to, std:
         }
     }
     return false;
+}
+
+bool ZipArchiveCore::sameRecord(std::uint64_t first, std::uint64_t second) {
+    std::uint8_t a[kZipCentralHeaderSize];
+    std::uint8_t b[kZipCentralHeaderSize];
+    if (readAt(first + bytesBefore_, a, sizeof a) != kCoreOk || readAt(second + bytesBefore_, b, sizeof b) != kCoreOk ||
+        std::memcmp(a, b, sizeof a) != 0)
+        return false;
+    const std::size_t rest =
+        static_cast<std::size_t>(platform::LoadLe16(a + 28)) + platform::LoadLe16(a + 30) + platform::LoadLe16(a + 32);
+    std::vector<std::uint8_t> restA(rest);
+    std::vector<std::uint8_t> restB(rest);
+    return readAt(first + bytesBefore_ + kZipCentralHeaderSize, restA.data(), rest) == kCoreOk &&
+           readAt(second + bytesBefore_ + kZipCentralHeaderSize, restB.data(), rest) == kCoreOk && restA == restB;
 }
 
 int ZipArchiveCore::readCentralRecord() {

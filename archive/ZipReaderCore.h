@@ -104,9 +104,13 @@ private:
     int readCentralRecord();
     int readAt(std::uint64_t position, void* buffer, std::size_t length);
     // Walks the central directory from its offset to its end, which sets
-    // the entry count; then every record, once, in order of their local
-    // headers: the spans, or kCoreOverlap (kCoreBadZip when no record reads).
+    // the entry count (a record's byte-for-byte copy is no entry); then
+    // every record, once, in order of their local headers: the spans, or
+    // kCoreOverlap (kCoreBadZip when no record reads).
     int mapEntries(std::uint64_t sourceSize, std::uint16_t endRecordCount);
+    // Whether the central records at these (relative) positions are the
+    // same bytes, name, extra field and comment too.
+    bool sameRecord(std::uint64_t first, std::uint64_t second);
     // Whether a central record's signature stands between from and to, read
     // through the window.
     bool holdsRecordStart(std::uint64_t from, std::uint64_t to, std::vector<std::uint8_t>& window);

@@ -799,9 +799,11 @@ INSTANTIATE_TEST_SUITE_P(Folders, ChooserStartTest,
 
 // Archives with folder entries, a flipped directory bit, damage, a NUL in a
 // name, names that would reach outside or name no file, entries that
-// overlap, deflate data padded inside its size and end records that count
-// fewer entries than there are: a restore writes the journal or says why
-// not, and never leaves a folder where the journal should be.
+// overlap, deflate data padded inside its size, end records that count
+// fewer entries than there are, a central record repeated byte for byte
+// and one whose extra field is said to be shorter than it is: a restore
+// writes the journal or says why not, and never leaves a folder where the
+// journal should be.
 class FolderArchiveTest : public BackupRestoreTest, public ::testing::WithParamInterface<const char*> {
 protected:
     // Our own backup of the fixture journal under the given name, unencrypted.
@@ -819,11 +821,13 @@ protected:
         change(b);
         ASSERT_TRUE(WriteBytes(zip, b));
     }
-    static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - 22 + 16); }
+    static constexpr qsizetype kEndRecordSize = 22;
+    static qsizetype CentralHeader(const QByteArray& b) { return Le32(b, b.size() - kEndRecordSize + 16); }
 
     static bool Restores(const QString& kind) {
         return kind == "ZipR" || kind == "Flipped" || kind == "NulName" || kind == "TrickyNames" || kind == "Padded" ||
-               kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords";
+               kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords" || kind == "RecordCopied" ||
+               kind == "ExtraShortened";
     }
     static QString Outcome(const QString& kind) {
         if (Restores(kind))
@@ -858,11 +862,12 @@ protected:
             return Path("tricky.grz");
         }
         if (kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords" || kind == "JournalRecordSpoiled" ||
-            kind == "JournalRecordSwallowed") {
+            kind == "JournalRecordSwallowed" || kind == "UnsignedJournalRecordSwallowed") {
             // An older journal just before the journal, under an end record
             // that counts fewer entries than the directory holds; or the
             // journal's record spoiled, or swallowed by the comment of the
-            // older one's, under a count that leaves it out.
+            // older one's, under a count that leaves it out, or its
+            // signature lost there too under the count of all three.
             const QString older = Path("older.grv");
             EXPECT_TRUE(QFile::copy(Fixture("journal.grv"), older));
             QFile::setPermissions(older, QFile::ReadOwner | QFile::WriteOwner);
@@ -870,14 +875,18 @@ protected:
             const bool many = kind == "CountOf0xFFFFOver65536";
             QStringList args = {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/count_zip.py"),
                                 many ? "65536" : "3",
-                                many ? "65535" : "2",
+                                many                                       ? "65535"
+                                : kind == "UnsignedJournalRecordSwallowed" ? "3"
+                                                                           : "2",
                                 Path("counted.grz"),
                                 older,
                                 Fixture("journal.grv")};
             if (kind == "JournalRecordSpoiled")
                 args << "--spoil" << "2";
-            if (kind == "JournalRecordSwallowed")
+            if (kind == "JournalRecordSwallowed" || kind == "UnsignedJournalRecordSwallowed")
                 args << "--stretch" << "1";
+            if (kind == "UnsignedJournalRecordSwallowed")
+                args << "--spoil" << "2";
             // Folders cost the restore no extraction.
             if (many)
                 args << "--folders";
@@ -896,6 +905,18 @@ protected:
         }
         Patch(zip, [&](QByteArray& b) {
             const qsizetype central = CentralHeader(b);
+            const qsizetype end = b.size() - kEndRecordSize;
+            if (kind == "RecordCopied") {
+                // The journal's record once more after it, the count still 1.
+                b.insert(end, b.mid(central, end - central));
+                platform::StoreLe32(b.data() + b.size() - kEndRecordSize + 12, 2 * (end - central));
+                return;
+            }
+            if (kind == "ExtraShortened") {
+                // Its extra field said to be empty: its bytes stay behind it.
+                platform::StoreLe16(b.data() + central + 30, 0);
+                return;
+            }
             if (kind == "NulName") {
                 b[30 + 11] = '\0';
                 b[central + 46 + 11] = '\0';
@@ -929,7 +950,8 @@ INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
                          ::testing::Values("ZipR", "FoldersOnly", "Flipped", "FlippedDamaged", "NulName", "TrickyNames",
                                            "FullOverlap", "QuotedOverlap", "Padded", "WrongPassword",
                                            "CountOf0xFFFFOver65536", "CountBelowRecords", "JournalRecordSpoiled",
-                                           "JournalRecordSwallowed"));
+                                           "JournalRecordSwallowed", "UnsignedJournalRecordSwallowed", "RecordCopied",
+                                           "ExtraShortened"));
 
 // The journal that is open stays open and untouched when the restore fails.
 class FailingArchiveTest : public FolderArchiveTest {};
@@ -950,7 +972,8 @@ TEST_P(FailingArchiveTest, FailedRestoreOntoTheOpenJournalLeavesItOpenAndUntouch
 
 INSTANTIATE_TEST_SUITE_P(Archives, FailingArchiveTest,
                          ::testing::Values("FoldersOnly", "FlippedDamaged", "FullOverlap", "QuotedOverlap",
-                                           "WrongPassword", "JournalRecordSpoiled", "JournalRecordSwallowed"));
+                                           "WrongPassword", "JournalRecordSpoiled", "JournalRecordSwallowed",
+                                           "UnsignedJournalRecordSwallowed"));
 
 // Peers show the name as it was written, not as DOS code-page mojibake.
 TEST_F(BackupRestoreTest, BackupOfNonAsciiJournalNameIsFlaggedUtf8) {
