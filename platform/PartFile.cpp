@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/CryptProv.h"
 #include "platform/File.h"
@@ -113,6 +114,58 @@ bool MatchesPart(const std::string& prefix, const std::string& entry) {
             return true;
     }
     return false;
+}
+
+// What a name RemoveSameIn sets a file aside under ends with, which no part
+// or side file of SQLite's does: ".<name>.part-XXXXXX.aside".
+constexpr const char* kAsideTail = ".aside";
+static_assert(std::char_traits<char>::length(kAsideTail) <= kLongestSideSuffix);
+
+// Whether entry is a name a file was set aside under, and its length less
+// its drawn tail and kAsideTail in stem.
+bool IsAsideName(const std::string& entry, std::size_t& stem) {
+    const std::size_t tail = std::strlen(kPartTag) + kUniqueLength + std::strlen(kAsideTail);
+    if (entry.size() <= tail || !entry.ends_with(kAsideTail) ||
+        entry.compare(entry.size() - tail, std::strlen(kPartTag), kPartTag) != 0)
+        return false;
+    stem = entry.size() - std::strlen(kAsideTail) - kUniqueLength;
+    for (std::size_t i = stem; i < stem + kUniqueLength; ++i) {
+        if (!IsUniqueChar(entry[i]))
+            return false;
+    }
+    return true;
+}
+
+// What the names a file at name is set aside under start with: a set-aside
+// file's own, its tail drawn again, so that it stays one of the same
+// target's; else a part's of name.
+std::string AsidePrefix(const std::string& name, std::size_t nameMax) {
+    std::size_t stem = 0;
+    return IsAsideName(name, stem) ? name.substr(0, stem) : PartPrefix(name, nameMax);
+}
+
+// What the set-aside names of the parts whose names start with prefix start
+// with, in a folder that holds names of nameMax bytes.
+std::string PartsAsideLead(const std::string& prefix, std::size_t nameMax) {
+    return kPartLead + PartStem(prefix, nameMax);
+}
+
+// Whether entry, found to start with PartsAsideLead(prefix), is a name a
+// part whose name starts with prefix was set aside under (its name cut
+// where the folder's limit cuts it).
+bool MatchesPartAside(const std::string& prefix, const std::string& entry) {
+    std::size_t stem = 0;
+    if (!IsAsideName(entry, stem))
+        return false;
+    const std::string part =
+        entry.substr(std::strlen(kPartLead), stem - std::strlen(kPartLead) - std::strlen(kPartTag));
+    if (part.size() > prefix.size() + kUniqueLength)
+        return false;
+    for (std::size_t i = prefix.size(); i < part.size(); ++i) {
+        if (!IsUniqueChar(part[i]))
+            return false;
+    }
+    return part.compare(0, std::min(part.size(), prefix.size()), prefix, 0, std::min(part.size(), prefix.size())) == 0;
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -240,13 +293,13 @@ bool TakeMadePermissions(int fd, Permissions& made) {
 // What open(O_CREAT) asks for a new file, before the umask or a default ACL.
 constexpr mode_t kNewFileRequest = 0666;
 
-// The part of a name that was free, made first with no name (O_TMPFILE),
-// asked for what open(O_CREAT) asks, its permissions taken (made). Nobody
-// can open a file with no name. -1, errno set, where the file system makes
-// no such file.
-int MakeUnnamedPart(int folder, mode_t limit, Permissions& made) {
-    const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kNewFileRequest & limit);
-    if (fd >= 0 && !TakeMadePermissions(fd, made)) {
+// A part made first with no name (O_TMPFILE), asked for mode; for a name
+// that was free, asked for what open(O_CREAT) asks, its permissions taken
+// (made). Nobody can open a file with no name. -1, errno set, where the
+// file system makes no such file.
+int MakeUnnamedPart(int folder, mode_t mode, Permissions* made) {
+    const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    if (fd >= 0 && made != nullptr && !TakeMadePermissions(fd, *made)) {
         ::close(fd);
         return -1;
     }
@@ -254,16 +307,22 @@ int MakeUnnamedPart(int folder, mode_t limit, Permissions& made) {
 }
 
 // Links the unnamed part at fd under a part name in the folder open at
-// folder: fd, else -1, errno set and fd closed, where the kernel's name for
-// it cannot be linked.
+// folder, by its descriptor where the kernel lets this process (root, or
+// Linux 6.10 on), else by the kernel's name for it: fd, else -1, errno set
+// and fd closed, where neither can be linked (no /proc).
 int NamePart(int fd, int folder, const std::string& prefix, std::string& part) {
     const std::string unnamed = DescriptorPath(fd);
-    // Marked before it has a name, so it never stands there unmarked.
+    // Marked and locked before it has a name, so it never stands there
+    // unmarked, nor for a moment unlocked.
     MarkPart(fd);
+    ::flock(fd, LOCK_EX | LOCK_NB);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         if (!DrawPartName(prefix, part))
             break;
-        if (::linkat(AT_FDCWD, unnamed.c_str(), folder, part.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        int linked = ::linkat(fd, "", folder, part.c_str(), AT_EMPTY_PATH);
+        if (linked != 0 && errno == ENOENT)
+            linked = ::linkat(AT_FDCWD, unnamed.c_str(), folder, part.c_str(), AT_SYMLINK_FOLLOW);
+        if (linked == 0)
             return fd;
         if (errno != EEXIST)
             break;
@@ -272,6 +331,25 @@ int NamePart(int fd, int folder, const std::string& prefix, std::string& part) {
     ::close(fd);
     errno = error;
     return -1;
+}
+
+// What open(O_CREAT) gives a new file in the folder open at folder (made),
+// where no file can be made there without a name: read off a file made so
+// by a part's name, marked as a part, and removed at once. The part itself
+// is then made private: no other account can open it and hold its lock.
+bool ProbeMadePermissions(int folder, const std::string& prefix, mode_t limit, Permissions& made) {
+    std::string probe;
+    const int fd = MakePart(folder, prefix, kNewFileRequest & limit, probe);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    const bool read = ::fstat(fd, &st) == 0 && MadePermissions(fd, st, made);
+    const int error = errno;
+    if (::fstat(fd, &st) == 0)
+        (void)RemoveSameIn(folder, probe, st);
+    ::close(fd);
+    errno = error;
+    return read;
 }
 
 // Whether the part at fd may take the owner and group of the file it will
@@ -482,36 +560,35 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
         return 0;
     }
     m_limit = limit;
-    // Locked before anything is written, so a cleanup passes it by; one that
-    // took it between its making and its lock leaves it nameless.
+    m_nameMax = nameMax;
+    // Locked before anything is written, and never waited for: a lock not
+    // had at once is another's (a cleanup took the part between its making
+    // and its lock, and removes it), and another part is made.
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         std::string part;
-        // A free name gets what the kernel gives a new file there, whether
-        // the part is made with no name first or, where the file system makes
-        // none (or it cannot be named), by its part name as open(O_CREAT)
-        // would make it. The part stays its writer's alone until it is done.
-        const int unnamed = exists ? -1 : MakeUnnamedPart(folder, limit, m_permissions);
+        // Made with no name first wherever the file system makes one, and
+        // marked and locked before it has one; else by its part name,
+        // private, marked at once. A free name's part gets what the kernel
+        // gives a new file there: read off the nameless part, or off a file
+        // made by name for the purpose. The part stays its writer's alone
+        // until it is done.
+        const int unnamed =
+            MakeUnnamedPart(folder, exists ? kPrivatePart : kNewFileRequest & limit, exists ? nullptr : &m_permissions);
         int fd = unnamed >= 0 ? NamePart(unnamed, folder, m_prefix, part) : -1;
-        const bool byName = fd < 0 && !exists;
-        if (fd < 0)
-            fd = MakePart(folder, m_prefix, exists ? kPrivatePart : kNewFileRequest & limit, part);
-        if (fd >= 0 && byName && !TakeMadePermissions(fd, m_permissions)) {
-            const int error = errno;
-            ::unlinkat(folder, part.c_str(), 0);
-            ::close(fd);
-            errno = error;
-            fd = -1;
-        }
+        if (fd < 0 && (exists || unnamed >= 0 || ProbeMadePermissions(folder, m_prefix, limit, m_permissions)))
+            fd = MakePart(folder, m_prefix, kPrivatePart, part);
         if (fd < 0) {
             const int error = errno;
             Discard();
             return error;
         }
+        KillPoint("part-made");
         struct stat made, named;
-        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &made) == 0 &&
-            ::fstatat(folder, part.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(made, named)) {
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (locked && ::fstat(fd, &made) == 0 && ::fstatat(folder, part.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(made, named)) {
             if (exists && !MayKeepOwner(fd, made, st)) {
-                ::unlinkat(folder, part.c_str(), 0);
+                (void)RemoveSameIn(folder, part, made);
                 ::close(fd);
                 Discard();
                 return EPERM;
@@ -526,6 +603,8 @@ int PartFile::Open(const std::string& path, mode_t limit, bool inPlace) {
             KillPoint("part-opened");
             return 0;
         }
+        if (!locked && ::fstat(fd, &made) == 0)
+            (void)RemoveSameIn(folder, part, made);
         ::close(fd);
     }
     Discard();
@@ -576,6 +655,10 @@ int PartFile::Commit() {
         m_part.clear();
         m_partName.clear();
         KillPoint("part-renamed");
+        // The file at the name is no part: its mark, on until the rename so
+        // that a kill before it leaves a part the next write proves its own,
+        // goes now (a kill in between leaves it on a name no cleanup takes).
+        ::fremovexattr(m_fd, kMarkAttribute);
         // A rename is on the disk once its folder is.
         if (m_durability == Durability::Synced) {
             const int folder = ::openat(m_folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -608,9 +691,6 @@ int PartFile::PutInPlace() {
     if (m_durability == Durability::Synced && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
         return errno;
     KillPoint("part-synced");
-    // The file at the name is no part: it carries no mark (one made where
-    // the part was synced stays behind only if the system stops).
-    ::fremovexattr(m_fd, kMarkAttribute);
     // What stands at the name is judged as Open judged it, just before the
     // rename, synced or not: a second name, a link or another account's
     // file made since is neither given the part's bytes nor renamed over.
@@ -629,6 +709,7 @@ int PartFile::PutInPlace() {
             return kPartRemoved;
         if (!FolderInPlace())
             return kFolderMoved;
+        KillPoint("part-checked");
         const int renamed = RenameFileIn(m_folderFd, m_partName, m_name, present);
         if (renamed != EEXIST || present)
             return renamed;
@@ -641,10 +722,8 @@ void PartFile::Discard() {
     m_foundInode = 0;
     // Removed from the folder it was made in, and only while its name still
     // leads to it.
-    struct stat part;
-    if (!m_partName.empty() && m_folderFd >= 0 &&
-        ::fstatat(m_folderFd, m_partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(part, m_partStat))
-        ::unlinkat(m_folderFd, m_partName.c_str(), 0);
+    if (!m_partName.empty() && m_folderFd >= 0)
+        (void)RemoveSameIn(m_folderFd, m_partName, m_partStat);
     m_part.clear();
     m_partName.clear();
     m_prefix.clear();
@@ -662,11 +741,6 @@ void PartFile::Discard() {
 
 namespace {
 
-// What a name RemoveMadeFile sets a file aside under ends with, which no
-// part or side file of SQLite's does.
-constexpr const char* kAsideTail = ".aside";
-static_assert(std::char_traits<char>::length(kAsideTail) <= kLongestSideSuffix);
-
 // RemoveMadeFile for the name in the folder open at folder.
 int RemoveMadeIn(int folder, const std::string& name, const struct stat& made) {
     struct stat st;
@@ -682,13 +756,18 @@ int RemoveMadeIn(int folder, const std::string& name, const struct stat& made) {
 
 int RemoveSameIn(int folder, const std::string& name, const struct stat& made) {
     struct stat st;
+    // A name that leads elsewhere is not touched.
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!SameFile(st, made))
+        return kNameTaken;
     const long longest = ::fpathconf(folder, _PC_NAME_MAX);
-    const std::string prefix = PartPrefix(name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
+    const std::string prefix = AsidePrefix(name, longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
     // A name nothing holds, taken in one step: a no-replace rename's
     // fallback (a link, then an unlink of the name) would leave a moment in
-    // which the unlink could take another file that took the name. No
-    // cleanup takes what it holds: what a kill leaves there may be a file
-    // another moved onto the name a moment before.
+    // which the unlink could take another file that took the name. What a
+    // kill leaves there may be a file another moved onto the name a moment
+    // before: a cleanup takes it only as it takes a part, by its mark.
     std::string aside;
     int attempts = 0;
     do {
@@ -729,20 +808,32 @@ bool PartFile::IsPartName(const std::string& target, const std::string& entryNam
 
 void PartFile::RemoveLeftovers(const std::string& target) {
     const Split where = SplitPath(FollowLinks(target.c_str()));
-    RemoveLeftoversIn(where.folder, PartPrefix(where.name, LongestName(where.folder)), std::string());
+    const std::size_t nameMax = LongestName(where.folder);
+    RemoveLeftoversIn(where.folder, PartPrefix(where.name, nameMax), nameMax, std::string());
 }
 
 void PartFile::RemoveLeftovers() const {
     if (m_fd >= 0 && !m_prefix.empty())
-        RemoveLeftoversIn(m_folder, m_prefix, m_partName);
+        RemoveLeftoversIn(m_folder, m_prefix, m_nameMax, m_partName);
 }
 
-void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own) {
+void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& prefix, std::size_t nameMax,
+                                 const std::string& own) {
     int folderFd = -1;
-    for (const std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
-        // The caller's own part is held, and needs no look; side files
-        // carry no mark.
-        if (name == own || !MatchesPart(prefix, name) || name.size() != prefix.size() + kUniqueLength)
+    // Its parts (side files carry no mark), and those a killed removal left
+    // set aside.
+    std::vector<std::string> names;
+    for (std::string& name : PartNames().NamesStartingWith(folder, prefix)) {
+        if (MatchesPart(prefix, name) && name.size() == prefix.size() + kUniqueLength)
+            names.push_back(std::move(name));
+    }
+    for (std::string& name : PartNames().NamesStartingWith(folder, PartsAsideLead(prefix, nameMax))) {
+        if (MatchesPartAside(prefix, name))
+            names.push_back(std::move(name));
+    }
+    for (const std::string& name : names) {
+        // The caller's own part is held, and needs no look.
+        if (name == own)
             continue;
         if (folderFd < 0 &&
             (folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)

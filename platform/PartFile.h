@@ -18,7 +18,8 @@
 // read off the part as the kernel made it, with or without O_TMPFILE).
 // Either way no bit outside the writer's limit: a copy of private data is
 // no more readable than its source. What stands at the name later lends it
-// nothing. The part is its writer's alone while it is written and takes its
+// nothing. The part is its writer's alone from its making (made without a
+// name, or by name private), its lock never waited for, and takes its
 // final permissions before the name, so the name holds the old file with
 // its own or the new content with its final ones at every moment; a
 // permission that cannot be given fails the write before anything is
@@ -140,7 +141,9 @@ public:
     // file goes only when it carries the mark its writer set as it made
     // it (a digest of that very file's device, inode and birth) and no
     // writer holds it (a writer locks its part while it lives, and the lock
-    // goes with its process). Nothing else goes, whatever its name, owner
+    // goes with its process). The mark is on from before the part holds
+    // anything until after it took the target's name; so is a part's set
+    // aside by a removal killed before its unlink, which goes the same way. Nothing else goes, whatever its name, owner
     // or mode: a file of the part's shape that no writer marked (a user's,
     // a copy of a part, one made where the file system keeps no such mark
     // or tells no birth), a part seen through another mount (its device
@@ -151,8 +154,10 @@ public:
     void RemoveLeftovers() const;
 
 private:
-    // Those in folder whose names start with prefix, but for own.
-    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, const std::string& own);
+    // Those in folder whose names start with prefix, but for own, and those
+    // set aside from such names (the folder holds names of nameMax bytes).
+    static void RemoveLeftoversIn(const std::string& folder, const std::string& prefix, std::size_t nameMax,
+                                  const std::string& own);
     // Gives the part its permissions, syncs it and renames it to the target.
     int PutInPlace();
     // Why a commit may not rename over what lstat found at the target (st).
@@ -173,6 +178,7 @@ private:
     std::string m_name;
     std::string m_partName;
     std::string m_prefix;
+    std::size_t m_nameMax = 0;
     // The part as it was made.
     struct stat m_partStat{};
     // What a new file gets, settled by Open; and the file Open found,
@@ -198,7 +204,8 @@ int RemoveMadeFile(int fd, const std::string& path);
 // The same for name in the folder open at folder, the file made being the
 // one whose device and inode made holds: the one way a file is removed
 // that a writer made (a failed download's, a killed writer's part, a
-// private copy).
+// discarded part, a private copy). What is set aside from a part's name
+// stays one of that target's, which a cleanup takes by the part's mark.
 int RemoveSameIn(int folder, const std::string& name, const struct stat& made);
 // The step RemoveMadeFile passes once it found the name leads to the file,
 // before it sets it aside (see KillPoint).
@@ -211,10 +218,11 @@ inline constexpr const char* kMadeFileAside = "made-file-aside";
 // step calls the hook a test installed (none by default, so no other program
 // ever stops there or reads anything to decide it).
 using KillHook = void (*)(const char* step);
-// The steps of a part's, in the order a replace passes them: its owner
-// tried on it, opened, given its permissions, synced, renamed.
-inline constexpr const char* kPartKillPoints[] = {"owner-probed", "part-opened", "permissions-given", "part-synced",
-                                                  "part-renamed"};
+// The steps of a part's, in the order a replace passes them: made (named
+// and marked), its owner tried on it, opened, given its permissions,
+// synced, its name and folder checked, renamed (its mark still on).
+inline constexpr const char* kPartKillPoints[] = {"part-made",   "owner-probed", "part-opened", "permissions-given",
+                                                  "part-synced", "part-checked", "part-renamed"};
 void SetKillHook(KillHook hook);
 void KillPoint(const char* step);
 

@@ -15,6 +15,7 @@ needs_table=(
   '*WithAnAcl*:*WhoseAcl*|can_keep_acl|they give a file an access ACL naming another user, which the file system must keep'
   'PartFileWrites.Cleanup*:PartFileWrites.TheMarkGoesWithThePart*:AsNobody.Cleanup*:AsNobody.EveryWriterKilledAfterAnyStep*:BackupRestoreTest.FailedBackupKeepsOlderBackup*:BackupRestoreTest.KilledRestore*:SideFiles/RestoreSideFilesTest.*|can_mark_parts|a later write removes the parts they leave by killing a writer, by the mark it set on each: a user extended attribute naming the file by its birth too'
   '*OnBindfs*|can_mount_bindfs|they write through a bindfs mount (FUSE), which makes no file without a name'
+  '*OnOverlay*|can_mount_overlay|they write through an overlay mount they make in their temporary folder'
   '*WithoutProc*|can_hide_proc|they write in a mount namespace of their own where an empty tmpfs hides /proc'
   '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
@@ -93,6 +94,17 @@ can_mount_bindfs() {
   mkdir "$dir/from" "$dir/at" &&
     bindfs "$dir/from" "$dir/at" 2>/dev/null &&
     { fusermount3 -u "$dir/at" 2>/dev/null || fusermount -u "$dir/at" 2>/dev/null; }
+  ok=$?
+  rm -rf "$dir"
+  return $ok
+}
+# An overlay mount of folders of its own, as the tests make one and undo it.
+can_mount_overlay() {
+  local dir ok
+  dir=$(mktemp -d) || return 1
+  mkdir "$dir/lower" "$dir/upper" "$dir/work" "$dir/at" &&
+    mount -t overlay overlay -o "lowerdir=$dir/lower,upperdir=$dir/upper,workdir=$dir/work" "$dir/at" 2>/dev/null &&
+    umount "$dir/at"
   ok=$?
   rm -rf "$dir"
   return $ok

@@ -1916,6 +1916,8 @@ void PlantBesidePart(const char* step) {
 // own (RunOwnersRows).
 constexpr char kAsItWrites[] = "as it writes";
 constexpr char kKilledAfter[] = "the writer killed after ";
+// Then the next write killed in its cleanup, at the step named after it.
+constexpr char kCleanupKilledAfter[] = ", its next write's cleanup killed after ";
 constexpr char kNamingNobody[] = "new under a default ACL naming nobody";
 constexpr char kOnBindfs[] = "on a bindfs mount";
 constexpr char kKillWriterVariable[] = "GRV_KILL_WRITER";
@@ -1954,10 +1956,38 @@ constexpr char kWatcher[] = "import os, sys\n"
                             "        except OSError: pass\n"
                             "        if opened == 1: print('started', flush=True)\n"
                             "print(seen, 'read of', opened)\n";
+// Or a new name each time, written through a bindfs view of a folder
+// nobody may read, or with no /proc mounted, while nobody locks (shared)
+// every file of its name that appears there as soon as it appears.
+constexpr char kLockedByNobody[] = "while nobody locks each part";
+constexpr int kLockedWrites = 5;
+constexpr char kLocker[] = "import ctypes, fcntl, os, select, struct, sys\n"
+                           "folder, name, stop = sys.argv[1:4]\n"
+                           "libc = ctypes.CDLL(None, use_errno=True)\n"
+                           "watch = libc.inotify_init1(os.O_NONBLOCK)\n"
+                           "libc.inotify_add_watch(watch, folder.encode(), 0x100 | 0x80)\n"
+                           "held, seen = [], 0\n"
+                           "print('started', flush=True)\n"
+                           "while not os.path.exists(stop):\n"
+                           "    if not select.select([watch], [], [], 0.05)[0]: continue\n"
+                           "    events = os.read(watch, 65536)\n"
+                           "    while events:\n"
+                           "        size = struct.unpack_from('iIII', events)[3]\n"
+                           "        entry = events[16:16 + size].rstrip(b'\\0').decode()\n"
+                           "        events = events[16 + size:]\n"
+                           "        if name not in entry or '.part-' not in entry: continue\n"
+                           "        seen += 1\n"
+                           "        try:\n"
+                           "            f = os.open(os.path.join(folder, entry), os.O_RDONLY | os.O_NONBLOCK)\n"
+                           "            fcntl.flock(f, fcntl.LOCK_SH | fcntl.LOCK_NB)\n"
+                           "            held.append(f)\n"
+                           "        except OSError: pass\n"
+                           "print(len(held), 'locked of', seen)\n";
 bool IsOwnersRow(const std::string& kind) {
     return kind.find(kAsItWrites) != std::string::npos || kind.find(kKilledAfter) != std::string::npos ||
            kind.find(kNamingNobody) != std::string::npos || kind.find(kWithoutProc) != std::string::npos ||
-           kind.find(kBesideAnother) != std::string::npos || kind.find(kWatched) != std::string::npos;
+           kind.find(kBesideAnother) != std::string::npos || kind.find(kWatched) != std::string::npos ||
+           kind.find(kLockedByNobody) != std::string::npos;
 }
 
 // Another writer of target, in a child process: it opens a part, writes,
@@ -2055,7 +2085,7 @@ std::string PythonReaders(const std::string& folder, const std::string& named, b
 // names hold only, or onto every kind a runner may make (nullptr).
 void WriterTableTest::RunTable(const char* only) {
     const auto rows = grvtest::ReadTable(ShellTable("writers.txt"), " | ");
-    ASSERT_EQ(rows.size(), 237u);
+    ASSERT_EQ(rows.size(), 261u);
     int n = 0;
     for (const auto& row : rows) {
         const std::string &writer = row[0], &kindName = row[1], &afterwards = row[2];
@@ -2523,6 +2553,27 @@ TEST_F(BackupRestoreTest, KilledRestoreLeavesAWholeJournalAndARerunCompletes) {
 
 // --- The owner's changes, kills and new names, beside python's open() -------
 
+// The run of a child (this program) that writes named with writer where no
+// /proc is mounted (EveryWriterReplacesAFileWithAnAclWithoutProc), from a
+// journal in WAL mode or not.
+grvtest::RunResult WriteWithoutProc(const char* exe, const std::string& writer, const std::string& named,
+                                    bool inWalMode) {
+    grvtest::RunOptions options;
+    options.mergeStderr = true;
+    // Its leak check reads /proc as the process ends.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    options.env = {std::string(kWriteTargetVariable) + "=" + named, std::string(kKillWriterVariable) + "=" + writer,
+                   std::string(kInWalModeVariable) + "=" + (inWalMode ? "1" : ""),
+                   std::string(grvtest::kProcHiddenVariable) + "=" + named + ".ready",
+                   "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
+    const grvtest::RunResult child = grvtest::RunProgram(
+        grvtest::WithoutProc({exe, "--gtest_filter=WriterTableTest.EveryWriterReplacesAFileWithAnAclWithoutProc"},
+                             true),
+        options);
+    ::unlink((named + ".ready").c_str());
+    return child;
+}
+
 void WriterTableTest::RunOwnersRows(const char* only) {
     // So that the limit hides nothing, the journal and the backup are open
     // to all.
@@ -2537,8 +2588,55 @@ void WriterTableTest::RunOwnersRows(const char* only) {
         const std::string &writer = row[0], &kind = row[1];
         if (!IsOwnersRow(kind) || kind.find(only) == std::string::npos)
             continue;
+        if ((kind.find(kLockedByNobody) == std::string::npos) !=
+            (std::string(only).find(kLockedByNobody) == std::string::npos))
+            continue;
         SCOPED_TRACE(writer + " onto " + kind);
         const std::string name = "owners" + std::to_string(n++) + "." + writer;
+        if (kind.find(kLockedByNobody) != std::string::npos) {
+            // nobody watches and locks where the writer writes: through the
+            // view, which bindfs opens to all accounts as root mounts it.
+            grvtest::TempDir shared("grv-locked", grvtest::SharedTempRoot());
+            const std::string folder = shared.File("folder"), stop = shared.File("stop");
+            const bool bound = kind.find(kOnBindfs) != std::string::npos;
+            const std::string at = bound ? shared.File("view") : folder;
+            for (const std::string& made : {shared.Path(), folder, at}) {
+                ASSERT_TRUE(::mkdir(made.c_str(), 0755) == 0 || errno == EEXIST);
+                ASSERT_EQ(::chmod(made.c_str(), 0755), 0);
+            }
+            ASSERT_TRUE(!bound || grvtest::RunProgram({"bindfs", folder, at}).Ok());
+            QProcess locker;
+            locker.start("setpriv",
+                         {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c", kLocker,
+                          QString::fromStdString(at), QString::fromStdString(name), QString::fromStdString(stop)});
+            ASSERT_TRUE(locker.waitForStarted());
+            QByteArray told;
+            while (!told.contains("started\n") && locker.waitForReadyRead(10000))
+                told += locker.readAllStandardOutput();
+            ASSERT_TRUE(told.startsWith("started\n")) << locker.readAllStandardError().toStdString();
+            for (int i = 0; i < kLockedWrites; ++i) {
+                const std::string named = at + "/" + name + std::to_string(i);
+                if (bound) {
+                    EXPECT_EQ(Write(writer, QString::fromStdString(named)), row[3] == "yes");
+                } else {
+                    const grvtest::RunResult child = WriteWithoutProc(exe, writer, named, false);
+                    EXPECT_EQ(child.status == 0, row[3] == "yes")
+                        << child.out.substr(child.out.size() > 3000 ? child.out.size() - 3000 : 0);
+                }
+                EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(folder + "/" + name + std::to_string(i))));
+                EXPECT_EQ(ModeAt(folder + "/" + name + std::to_string(i)), row[4]);
+            }
+            ASSERT_TRUE(grvtest::WriteFile(stop, ""));
+            EXPECT_TRUE(locker.waitForFinished(10000));
+            told += locker.readAllStandardOutput();
+            std::printf("%s onto %s: nobody %s", writer.c_str(), kind.c_str(), told.mid(8).constData());
+            EXPECT_TRUE(!bound || grvtest::RunProgram({"fusermount3", "-u", at}).Ok() ||
+                        grvtest::RunProgram({"fusermount", "-u", at}).Ok());
+            EXPECT_TRUE(QDir(QString::fromStdString(folder))
+                            .entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden)
+                            .isEmpty());
+            continue;
+        }
         if (kind.find(kWatched) != std::string::npos) {
             grvtest::TempDir shared("grv-watched", grvtest::SharedTempRoot());
             ASSERT_EQ(::chmod(shared.Path().c_str(), 0755), 0);
@@ -2644,20 +2742,8 @@ void WriterTableTest::RunOwnersRows(const char* only) {
                 ASSERT_TRUE(grvtest::SetAccessAcl(file, "u::rw-,u:65534:rw-,g::---,m::rw-,o::---"));
             }
             const std::string before = ModeAt(python);
-            grvtest::RunOptions options;
-            options.mergeStderr = true;
-            // Its leak check reads /proc as the process ends.
-            const char* sanitizer = std::getenv("ASAN_OPTIONS");
-            options.env = {
-                std::string(kWriteTargetVariable) + "=" + named, std::string(kKillWriterVariable) + "=" + writer,
-                std::string(kInWalModeVariable) + "=" + (kind.find(kInWalMode) != std::string::npos ? "1" : ""),
-                std::string(grvtest::kProcHiddenVariable) + "=" + named + ".ready",
-                "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0"};
-            const grvtest::RunResult child = grvtest::RunProgram(
-                grvtest::WithoutProc(
-                    {exe, "--gtest_filter=WriterTableTest.EveryWriterReplacesAFileWithAnAclWithoutProc"}, true),
-                options);
-            ::unlink((named + ".ready").c_str());
+            const grvtest::RunResult child =
+                WriteWithoutProc(exe, writer, named, kind.find(kInWalMode) != std::string::npos);
             EXPECT_EQ(child.status == 0, row[3] == "yes")
                 << child.out.substr(child.out.size() > 3000 ? child.out.size() - 3000 : 0);
             EXPECT_TRUE(IsWholeOutput(writer, grvtest::ReadFile(named)));
@@ -2683,7 +2769,12 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             ASSERT_TRUE(!killed || ::chown(file.c_str(), grvtest::kNobodyId, grvtest::kNobodyId) == 0);
         }
         if (killed) {
-            const std::string step = kind.substr(kind.find(kKilledAfter) + std::strlen(kKilledAfter));
+            std::string step = kind.substr(kind.find(kKilledAfter) + std::strlen(kKilledAfter));
+            const std::size_t cleanupAt = step.find(kCleanupKilledAfter);
+            const std::string cleanupStep = cleanupAt == std::string::npos
+                                                ? std::string()
+                                                : step.substr(cleanupAt + std::strlen(kCleanupKilledAfter));
+            step = step.substr(0, cleanupAt);
             const bool renamed = step == "part-renamed";
             // The journal private, so that the limit narrows nobody's 640.
             const bool narrowed = kind.find(kFromPrivateJournal) != std::string::npos;
@@ -2708,6 +2799,15 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             const grvtest::RunResult child = grvtest::RunProgram(
                 {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"}, options);
             EXPECT_EQ(child.signal, SIGKILL) << child.out;
+            if (!cleanupStep.empty()) {
+                options.env[0] = std::string(grvtest::kKillAtVariable) + "=" + cleanupStep;
+                const grvtest::RunResult cleanup = grvtest::RunProgram(
+                    {exe, "--gtest_filter=AsNobody.EveryWriterKilledAfterAnyStepLeavesTheFileWholeAndItsOwners"},
+                    options);
+                EXPECT_EQ(cleanup.signal, SIGKILL) << cleanup.out;
+                const QStringList aside = Leftovers().filter(QString::fromStdString("." + name + ".part-"));
+                EXPECT_TRUE(aside.join(' ').contains(".aside")) << aside.join(' ').toStdString();
+            }
             const grvtest::RunResult py = grvtest::Python(std::string(grvtest::kPythonAcl) + grvtest::kPythonKilled,
                                                           {python, renamed ? "whole" : "part"});
             EXPECT_EQ(py.signal, SIGKILL) << py.err;
@@ -2720,7 +2820,7 @@ void WriterTableTest::RunOwnersRows(const char* only) {
             EXPECT_EQ(ModeAt(named), row[2] == "old" ? kKilledOverMode : row[4]);
             EXPECT_EQ(ModeAt(python), kKilledOverMode);
             // What the kill left is no more readable than the new file.
-            for (const QString& left : Leftovers()) {
+            for (const QString& left : Leftovers().filter(QString::fromStdString("." + name + ".part-"))) {
                 const std::string path = Path(left).toStdString();
                 if (std::none_of(std::begin(owners), std::end(owners),
                                  [&](const auto& o) { return o.first == path; })) {
@@ -2742,7 +2842,9 @@ void WriterTableTest::RunOwnersRows(const char* only) {
                 EXPECT_EQ(grvtest::ReadFile(file), mode == 0600 ? "" : "nobody's own") << file;
                 EXPECT_EQ(::unlink(file.c_str()), 0) << file;
             }
-            EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+            // Judged by the row's own name, so that each row has its verdict.
+            const QStringList left = Leftovers().filter(QString::fromStdString("." + name + ".part-"));
+            EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
             continue;
         }
         const auto listed = std::find_if(std::begin(kOwnersChanges), std::end(kOwnersChanges),
@@ -2821,6 +2923,25 @@ TEST_F(AsNobody, AnExportOverAFileWhoseAclLetsOthersReadIsReadByNoneOfThem) {
     const mode_t saved = ::umask(022);
     ASSERT_NO_FATAL_FAILURE(MakeSources());
     RunOwnersRows(kWatched);
+    ::umask(saved);
+}
+
+// A new name each time, written through a bindfs view or with no /proc
+// mounted, where its part is made by its name, while nobody locks every
+// file of its name as it appears: a part was open to all for a moment, and
+// the writer waited on nobody's lock as long as nobody held it. Every save
+// finishes, whole, with the mode a new file gets, and leaves no part.
+TEST_F(AsNobody, EverySaveOfANewNameFinishesWhileNobodyLocksItsPartsOnBindfs) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunOwnersRows("on a bindfs mount, while nobody locks each part");
+    ::umask(saved);
+}
+
+TEST_F(AsNobody, EverySaveOfANewNameFinishesWhileNobodyLocksItsPartsWithoutProc) {
+    const mode_t saved = ::umask(022);
+    ASSERT_NO_FATAL_FAILURE(MakeSources());
+    RunOwnersRows("with no /proc mounted, while nobody locks each part");
     ::umask(saved);
 }
 
