@@ -18,7 +18,7 @@ namespace tessik {
 namespace {
 
 constexpr int kUtf8Page = static_cast<int>(platform::kCodePageUtf8);
-constexpr int kUtf16LePage = 1200, kUtf16BePage = 1201;
+constexpr int kUtf16LePage = 1200, kUtf16BePage = 1201, kUtf32LePage = 65005, kUtf32BePage = 65006;
 constexpr std::uint32_t kPrivateUseFirst = 0xE000, kPrivateUseLast = 0xF8FF;
 constexpr std::uint32_t kMinusSign = 0x2212, kFullWidthHyphenMinus = 0xFF0D;
 constexpr std::uint32_t kHalfWidthKatakanaFirst = 0xFF61, kHalfWidthKatakanaLast = 0xFF9F;
@@ -45,6 +45,22 @@ bool convertText(EncodingConvert& conv, int page, const unsigned char* utf8, uns
     DataBuffer marked;
     return marked.append(kUtf8Mark, sizeof kUtf8Mark) && marked.append(utf8, n) &&
            conv.convert(kUtf8Page, page, marked.getData(), marked.getSize(), out);
+}
+
+// The text in a table page, appended, every character as a code the page
+// reads back as it, so that nothing need be read back: 1; 0 where one has
+// no such code, -1 for a page not written so (the output as it was then).
+// UTF-16 and UTF-32 are left to the reading back: their converter takes a
+// leading U+FEFF for a mark.
+int writeExactly(int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (page == kUtf16LePage || page == kUtf16BePage || page == kUtf32LePage || page == kUtf32BePage)
+        return -1;
+    const unsigned int start = out.getSize();
+    EncodingConvert conv;
+    const int exact = conv.encodeUtf8Exactly(page, utf8, n, out);
+    if (exact != 1)
+        out.shorten(out.getSize() - start);
+    return exact;
 }
 
 // The full-width forms of the half-width katakana, by page 932's table.
@@ -138,6 +154,9 @@ bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int
     DataBuffer input, bytes, back;
     if (!browserInput(encoding, utf8, n, input))
         return false;
+    const int exact = writeExactly(page, input.getData(), input.getSize(), bytes);
+    if (exact >= 0)
+        return exact == 1 && browserReadsAsPage(encoding, bytes.getData(), bytes.getSize()) && out.appendDb(bytes);
     EncodingConvert conv;
     std::uint64_t replaced = 0;
     if (!convertText(conv, page, input.getData(), input.getSize(), bytes) || conv.getDroppedCount() != 0 ||
@@ -175,6 +194,8 @@ void withJisRomanBytes(const unsigned char* utf8, unsigned int n, DataBuffer& ou
 // output unfinished where it writes none.
 bool writeNamedText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
     const unsigned int start = out.getSize();
+    if (writeExactlyAsNamed(label, page, utf8, n, out))
+        return true;
     EncodingConvert conv;
     if (convertText(conv, page, utf8, n, out) && conv.getDroppedCount() == 0 &&
         writtenAsNamed(label, page, out.getData() + start, out.getSize() - start, utf8, n))
@@ -243,6 +264,40 @@ bool writeJisRomanRuns(const unsigned char* utf8, unsigned int n, bool browser, 
 }
 
 } // namespace
+
+bool writeExactlyAsNamed(const char* name, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (page == kUtf8Page)
+        return out.append(utf8, n);
+    const unsigned int start = out.getSize();
+    if (writeExactly(page, utf8, n, out) != 1)
+        return false;
+    if (bytesWithinNamedCharset(name, out.getData() + start, out.getSize() - start))
+        return true;
+    out.shorten(out.getSize() - start);
+    return false;
+}
+
+bool withFullWidthKatakana(const char* name, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    const char* encoding = webEncodingName(name);
+    if (encoding == nullptr || !isEncoding(encoding, "iso-2022-jp"))
+        return false;
+    bool any = false;
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0)
+            return false;
+        if (cp >= kHalfWidthKatakanaFirst && cp <= kHalfWidthKatakanaLast) {
+            if (!appendFullWidthKatakana(cp, out))
+                return false;
+            any = true;
+        } else {
+            out.append(utf8 + i, static_cast<unsigned int>(length));
+        }
+        i += static_cast<unsigned int>(length);
+    }
+    return any;
+}
 
 bool holdsJisRoman(const unsigned char* utf8, unsigned int n) {
     for (unsigned int i = 0; i < n;) {

@@ -28,10 +28,14 @@ import xml.parsers.expat
 # The names a caller gives for this machine's own pages, which python's
 # codecs do not know: OEM is code page 437 here, ANSI UTF-8.
 MACHINE_PAGES = {"oem": "cp437", "ansi": "utf-8"}
+# Names python's codecs lack for a page they have: Windows-31J is IANA's
+# name of cp932, x-sjis a label of Shift_JIS.
+OTHER_NAMES = {"windows-31j": "cp932", "x-sjis": "shift_jis"}
 
 
 def lookup(charset):
-    return codecs.lookup(MACHINE_PAGES.get(charset.strip().lower(), charset))
+    name = charset.strip().lower()
+    return codecs.lookup(MACHINE_PAGES.get(name, OTHER_NAMES.get(name, charset)))
 
 
 def parts_of(request):
@@ -139,4 +143,10 @@ for line in sys.stdin:
     except (xml.parsers.expat.ExpatError, LookupError, UnicodeError, ValueError) as e:
         got = "unread: %s" % e
     sent_as = request[request.find(b"Content-Type:") :].split(b"\r\n")[0].decode("latin-1")
-    print("ok" if got == value.decode("utf-8") else "read %r under %s" % (got, sent_as))
+    # A text sent as python's codec of its charset writes it, or where that
+    # writes none as a browser's encoder does, reads back as those codes.
+    body, text = parts_of(request)[1], call.decode("utf-8")
+    written = python_bytes(text, asked.decode("utf-8")) if asked else None
+    if written is None and browsers not in ("none", "unwritten"):
+        written = bytes.fromhex(browsers)
+    print("ok" if got == value.decode("utf-8") or body == written else "read %r under %s" % (got, sent_as))
