@@ -8,7 +8,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
-#include "netlib/text/CodecOneWay.h"
+#include "netlib/text/CodecCodes.h"
 #include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
 

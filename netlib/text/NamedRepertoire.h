@@ -30,7 +30,7 @@ bool bytesWithinNamedCodec(const char* name, const unsigned char* bytes, unsigne
 // come back as what their codes read as.
 void readAsNamedStandard(const char* name, DataBuffer& read, DataBuffer& text);
 // Whether a text (UTF-8) holds a character python's codec of the page's own
-// names writes one way (CodecOneWay.h).
+// names writes one way (CodecCodes.h).
 bool holdsCodecOneWay(int page, const unsigned char* utf8, unsigned int n);
 // The byte JIS X 0201 Roman writes the yen sign and overline as ('\\' and
 // '~'), which the JIS encoders write for them; 0 for another character.

@@ -14,10 +14,12 @@
 # from it, else what it read. The body is read as RFC 7303 has it: a
 # byte-order mark first, then the Content-Type's charset (decoded by
 # python's codec and the text given to expat), then the document's own
-# declaration (expat's reading of the bytes). A form's value (a GET's
-# query, a form's body, a multipart form's text part) is judged by its
-# bytes instead: those a browser's encoder writes, or those python's codec
-# of the name writes; a form's Content-Type names the charset it was given.
+# declaration (expat's reading of the bytes), or else its bytes: those
+# python's codec of the charset writes, or a browser's encoder where that
+# writes none. A form's value (a GET's query, a form's body, a multipart
+# form's text part) is judged by its bytes instead: those a browser's
+# encoder writes where it writes the text, else those python's codec of
+# the name writes; a form's Content-Type names the charset it was given.
 import codecs
 import email.message
 import sys
@@ -82,7 +84,8 @@ def judge_form(sent, charset, text, asked, web):
     wanted = {"web": None if web in ("none", "unwritten") else bytes.fromhex(web), "python": python_bytes(text, asked)}
     if charset is not None and charset.strip().lower() != asked.strip().lower():
         return "named %r for %r" % (charset, asked)
-    if sent in wanted.values():
+    # The browser's codes where its encoder writes the text, else python's.
+    if sent == (wanted["web"] if wanted["web"] is not None else wanted["python"]):
         return "ok"
     return "sent %s under %r where the browser's encoder writes %s and python's codec %s" % (
         sent.hex(), asked, web, wanted["python"].hex() if wanted["python"] is not None else "none")
