@@ -67,7 +67,9 @@ public:
     // code only the vendor's page a standard's name (gb2312, shift_jis)
     // maps to has, or one that reads back as another character; and under
     // a name the library does not write text in (unknown, or without a
-    // table: EUC-TW), as SaveXml does.
+    // table: EUC-TW), as SaveXml does. Under a label of a browser's
+    // ISO-2022-JP half-width katakana go as that encoder writes them, in
+    // their full-width forms.
     bool convertToNamedCharset(const char* name, XString& text, DataBuffer& out, bool addCharsetHint, LogBase& log);
 
     bool isAlive() const { return m_magic == kClsBaseMagic; }

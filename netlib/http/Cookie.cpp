@@ -57,6 +57,7 @@ Cookie::~Cookie() {
 
 void Cookie::clear() {
     m_pairs.removeAllObjects();
+    m_pairAt.clear();
     m_version = 0;
     m_secure = 0;
     m_domain.clear();
@@ -102,16 +103,16 @@ bool Cookie::getPairValue(int index, StringBuffer& out) const {
 void Cookie::setNameValue(const char* name, const char* value) {
     if (!name)
         return;
-    for (int i = 0; i < m_pairs.getCount(); ++i) {
-        auto* pair = static_cast<StringPair*>(m_pairs.elementAt(i));
-        if (pair && pair->getKeyBuf()->equals(name)) {
-            pair->getValueBuf()->setString(value ? value : "");
-            return;
-        }
+    const auto [at, added] = m_pairAt.try_emplace(name, m_pairs.getCount());
+    if (!added) {
+        static_cast<StringPair*>(m_pairs.elementAt(at->second))->getValueBuf()->setString(value ? value : "");
+        return;
     }
     auto* pair = new (std::nothrow) StringPair(name, value ? value : "");
-    if (pair && !m_pairs.appendPtr(pair))
-        delete pair;
+    if (pair && m_pairs.appendPtr(pair))
+        return;
+    delete pair;
+    m_pairAt.erase(at);
 }
 
 bool Cookie::isSendableText(const StringBuffer& text) {

@@ -2,6 +2,8 @@
 // One cookie as a server set it: its name/value pairs in arrival order and
 // the attributes that decide where it is sent back.
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/StringBuffer.h"
@@ -101,6 +103,9 @@ public:
 
 private:
     ExtPtrArray m_pairs;
+    // Each pair's place by name: a document of many pairs is read in time
+    // that follows their number.
+    std::unordered_map<std::string, int> m_pairAt;
     std::int32_t m_version;
     std::uint8_t m_secure;
     StringBuffer m_domain;

@@ -1,7 +1,11 @@
 #include "netlib/http/CookieMgr.h"
 
+#include <cstddef>
 #include <cstring>
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "netlib/core/ClsXml.h"
 #include "netlib/core/FileSys.h"
@@ -30,11 +34,6 @@ bool readKey(const TreeNode& element, StringBuffer& key) {
     if (key.lastChar() == ',' && std::strchr(key.getString(), ',') == key.getString() + key.getSize() - 1)
         key.appendChar('/');
     return true;
-}
-
-bool hasKey(const TreeNode& element, const StringBuffer& key) {
-    StringBuffer value;
-    return readKey(element, value) && value.equals(key.getString());
 }
 
 // The attributes a cookie element gives all its names.
@@ -87,36 +86,184 @@ struct CookieAttributes {
     }
 };
 
-TreeNode* findPair(TreeNode& element, const char* name) {
-    for (int i = 0; i < element.getNumChildren(); ++i) {
-        TreeNode* pair = element.getChild(i);
-        StringBuffer pairName;
-        if (pair == nullptr)
-            continue;
-        cookiePairName(*pair, pairName);
-        if (pairName.equals(name))
-            return pair;
-    }
-    return nullptr;
-}
-
 // A name that is an XML name of ASCII as it stands (and holds no ':', which
 // namespace readers would take for a prefix) is the tag; any other keeps
 // itself in an attribute beside the mended tag of its ASCII, which every
 // reader takes and the writer never refuses, as it refuses a tag holding a
 // character beyond ASCII that no name holds.
-void appendPair(TreeNode& element, const char* name, const char* value) {
+TreeNode* appendPair(TreeNode& element, const char* name, const char* value) {
     StringBuffer tag;
     for (const char* p = name; *p; ++p)
         if (static_cast<unsigned char>(*p) < xmlchars::kAsciiEnd)
             tag.appendChar(*p == ':' ? '_' : *p);
     TreeNode* pair = TreeNode::createNode(&element, tag.getString());
     if (pair == nullptr)
-        return;
+        return nullptr;
     if (std::strcmp(pair->getTag(), name) != 0)
         pair->addAttribute(cookie_msg::kPairNameAttr, name);
     pair->setContent(value);
+    return pair;
 }
+
+// A document's cookie elements by key and attributes and its pairs by key
+// and name, kept as pairs are stored and removed: each cookie of an answer
+// is stored in time apart from how many the document and the answer hold.
+// The choices are the scans' they replace: the first element in the
+// document's order, the first pair of a name in an element.
+class StoredPairs {
+public:
+    explicit StoredPairs(TreeNode& root) : m_root(root) {
+        StringBuffer key, name;
+        for (int i = 0; i < root.getNumChildren(); ++i) {
+            TreeNode* element = root.getChild(i);
+            if (element == nullptr || !readKey(*element, key))
+                continue;
+            Element& e = add(element, key.getString(), CookieAttributes::of(*element));
+            if (element->getNumChildren() == 0)
+                m_emptyOfKey[e.key].push_back(element);
+            for (int j = 0; j < element->getNumChildren(); ++j) {
+                TreeNode* pair = element->getChild(j);
+                if (pair == nullptr)
+                    continue;
+                cookiePairName(*pair, name);
+                m_pairs[pairKey(e.key, name.getString())].push_back(pair);
+            }
+        }
+    }
+
+    // Takes the name out of every element of the key but keep, and every
+    // element of the key that holds nothing then.
+    void removeName(const std::string& key, const char* name, const TreeNode* keep) {
+        auto empty = m_emptyOfKey.find(key);
+        if (empty != m_emptyOfKey.end()) {
+            for (TreeNode* element : empty->second)
+                if (element != keep && element->getNumChildren() == 0)
+                    dropElement(element);
+            m_emptyOfKey.erase(empty);
+        }
+        auto found = m_pairs.find(pairKey(key, name));
+        if (found == m_pairs.end())
+            return;
+        std::vector<TreeNode*> kept;
+        for (TreeNode* pair : found->second) {
+            TreeNode* element = pair->getParentPointerMember();
+            if (element == keep) {
+                kept.push_back(pair);
+                continue;
+            }
+            delete pair;
+            if (element != nullptr && element->getNumChildren() == 0)
+                dropElement(element);
+        }
+        if (kept.empty())
+            m_pairs.erase(found);
+        else
+            found->second.swap(kept);
+    }
+
+    // The name keeps the attributes it had, with what the cookie sets
+    // over them, and goes to an element of its key that has exactly those.
+    void store(const std::string& key, const Cookie& cookie, const char* name, const char* value) {
+        CookieAttributes attributes;
+        std::vector<TreeNode*>* pairs = nullptr;
+        auto found = m_pairs.find(pairKey(key, name));
+        TreeNode* holder = nullptr;
+        if (found != m_pairs.end()) {
+            pairs = &found->second;
+            for (TreeNode* pair : *pairs)
+                if (holder == nullptr ||
+                    m_elements.at(pair->getParentPointerMember()).order < m_elements.at(holder).order)
+                    holder = pair->getParentPointerMember();
+            attributes = m_elements.at(holder).attributes;
+        }
+        attributes.takeFrom(cookie);
+        if (holder != nullptr && m_elements.at(holder).attributes == attributes) {
+            // The reader lets the last pair of a name win: an edited element
+            // may hold more than one.
+            TreeNode* kept = nullptr;
+            std::vector<TreeNode*> others;
+            for (TreeNode* pair : *pairs) {
+                if (pair->getParentPointerMember() != holder)
+                    others.push_back(pair);
+                else if (kept == nullptr)
+                    kept = pair;
+                else
+                    delete pair;
+            }
+            kept->setContent(value);
+            others.push_back(kept);
+            pairs->swap(others);
+            removeName(key, name, holder);
+            return;
+        }
+        removeName(key, name, nullptr);
+        TreeNode* target = nullptr;
+        auto same = m_byAttributes.find(attributesKey(key, attributes));
+        if (same != m_byAttributes.end() && !same->second.empty())
+            target = same->second.begin()->second;
+        if (target == nullptr) {
+            target = TreeNode::createNode(&m_root, cookie_msg::kCookieTag);
+            if (target == nullptr)
+                return;
+            target->addAttribute("key", key.c_str());
+            attributes.writeTo(*target);
+            add(target, key, attributes);
+        }
+        if (TreeNode* pair = appendPair(*target, name, value))
+            m_pairs[pairKey(key, name)].push_back(pair);
+    }
+
+private:
+    struct Element {
+        std::size_t order;
+        std::string key;
+        CookieAttributes attributes;
+    };
+
+    static std::string pairKey(const std::string& key, const char* name) {
+        std::string k = key;
+        k.push_back('\0');
+        return k.append(name);
+    }
+
+    static std::string attributesKey(const std::string& key, const CookieAttributes& a) {
+        std::string k = key;
+        for (const std::string* part : {&a.version, &a.expire, &a.maxAge}) {
+            k.push_back('\0');
+            k.append(*part);
+        }
+        k.push_back(a.secure ? 's' : '-');
+        k.push_back(a.discard ? 'd' : '-');
+        return k;
+    }
+
+    Element& add(TreeNode* element, const std::string& key, const CookieAttributes& attributes) {
+        Element& e = m_elements[element];
+        e = Element{m_next++, key, attributes};
+        m_byAttributes[attributesKey(key, attributes)][e.order] = element;
+        return e;
+    }
+
+    void dropElement(TreeNode* element) {
+        auto e = m_elements.find(element);
+        if (e != m_elements.end()) {
+            auto same = m_byAttributes.find(attributesKey(e->second.key, e->second.attributes));
+            if (same != m_byAttributes.end())
+                same->second.erase(e->second.order);
+            m_elements.erase(e);
+        }
+        delete element;
+    }
+
+    TreeNode& m_root;
+    std::size_t m_next = 0;
+    std::unordered_map<const TreeNode*, Element> m_elements;
+    std::unordered_map<std::string, std::map<std::size_t, TreeNode*>> m_byAttributes;
+    std::unordered_map<std::string, std::vector<TreeNode*>> m_pairs;
+    // Elements of a key that held no pair when read, which the first
+    // removal of a name of their key takes away.
+    std::unordered_map<std::string, std::vector<TreeNode*>> m_emptyOfKey;
+};
 
 } // namespace
 
@@ -335,18 +482,6 @@ bool CookieMgr::openForSaving(const char* cookieDir, HashMap* memory, const char
     return xml.getCurrentNode() != nullptr;
 }
 
-void CookieMgr::removeName(TreeNode& root, const StringBuffer& key, const char* name, const TreeNode* keep) {
-    for (int i = root.getNumChildren() - 1; i >= 0; --i) {
-        TreeNode* element = root.getChild(i);
-        if (element == nullptr || element == keep || !hasKey(*element, key))
-            continue;
-        for (TreeNode* pair; (pair = findPair(*element, name)) != nullptr;)
-            delete pair;
-        if (element->getNumChildren() == 0)
-            delete element;
-    }
-}
-
 void CookieMgr::dropExpired(TreeNode& root, std::int64_t nowUnixSeconds) {
     for (int i = root.getNumChildren() - 1; i >= 0; --i) {
         TreeNode* element = root.getChild(i);
@@ -358,54 +493,6 @@ void CookieMgr::dropExpired(TreeNode& root, std::int64_t nowUnixSeconds) {
         if (probe.isExpired(nowUnixSeconds))
             delete element;
     }
-}
-
-void CookieMgr::storePair(TreeNode& root, const StringBuffer& key, const Cookie& cookie, const char* name,
-                          const char* value) {
-    // The name keeps the attributes it had, with what the cookie sets
-    // over them, and goes to an element of its key that has exactly those.
-    CookieAttributes attributes;
-    TreeNode* holder = nullptr;
-    for (int i = 0; i < root.getNumChildren() && holder == nullptr; ++i) {
-        TreeNode* element = root.getChild(i);
-        if (element != nullptr && hasKey(*element, key) && findPair(*element, name) != nullptr)
-            holder = element;
-    }
-    if (holder != nullptr)
-        attributes = CookieAttributes::of(*holder);
-    attributes.takeFrom(cookie);
-    if (holder != nullptr && CookieAttributes::of(*holder) == attributes) {
-        TreeNode* kept = findPair(*holder, name);
-        kept->setContent(value);
-        // The reader lets the last pair of a name win: an edited element may
-        // hold more than one.
-        for (int i = holder->getNumChildren() - 1; i >= 0; --i) {
-            TreeNode* pair = holder->getChild(i);
-            StringBuffer pairName;
-            if (pair == nullptr || pair == kept)
-                continue;
-            cookiePairName(*pair, pairName);
-            if (pairName.equals(name))
-                delete pair;
-        }
-        removeName(root, key, name, holder);
-        return;
-    }
-    removeName(root, key, name, nullptr);
-    TreeNode* target = nullptr;
-    for (int i = 0; i < root.getNumChildren() && target == nullptr; ++i) {
-        TreeNode* element = root.getChild(i);
-        if (element != nullptr && hasKey(*element, key) && CookieAttributes::of(*element) == attributes)
-            target = element;
-    }
-    if (target == nullptr) {
-        target = TreeNode::createNode(&root, cookie_msg::kCookieTag);
-        if (target == nullptr)
-            return;
-        target->addAttribute("key", key.getString());
-        attributes.writeTo(*target);
-    }
-    appendPair(*target, name, value);
 }
 
 bool CookieMgr::SaveCookie(const char* cookieDir, HashMap* memory, const char* domain, const Cookie& cookie,
@@ -442,19 +529,20 @@ bool CookieMgr::SaveCookies(const char* cookieDir, HashMap* memory, const char* 
         return false;
     TreeNode* root = xml.getCurrentNode();
     dropExpired(*root, nowUnixSeconds);
+    StoredPairs stored(*root);
     for (const Cookie* cookie : cookies) {
-        StringBuffer key(cookie->getDomain());
-        key.appendChar(',');
-        key.appendSb(cookie->getPath());
+        std::string key(cookie->getDomain().getString());
+        key.push_back(',');
+        key.append(cookie->getPath().getString());
         const bool expired = cookie->isExpired(nowUnixSeconds);
         for (int i = 0; i < cookie->getNumPairs(); ++i) {
             StringBuffer name, value;
             cookie->getPairName(i, name);
             cookie->getPairValue(i, value);
             if (expired)
-                removeName(*root, key, name.getString(), nullptr);
+                stored.removeName(key, name.getString(), nullptr);
             else
-                storePair(*root, key, *cookie, name.getString(), value.getString());
+                stored.store(key, *cookie, name.getString(), value.getString());
         }
     }
     if (inMemory) {

@@ -92,13 +92,8 @@ private:
     // where is the file path or the hash key.
     bool openForSaving(const char* cookieDir, HashMap* memory, const char* domain, ClsXml& xml, StringBuffer& where,
                        LogBase& log);
-    // Takes the name out of every element of the key but keep, and every
-    // element that holds nothing then.
-    static void removeName(TreeNode& root, const StringBuffer& key, const char* name, const TreeNode* keep);
     // Cookies whose Expires date has passed go when a document is stored.
     static void dropExpired(TreeNode& root, std::int64_t nowUnixSeconds);
-    static void storePair(TreeNode& root, const StringBuffer& key, const Cookie& cookie, const char* name,
-                          const char* value);
 };
 
 // A pair element's cookie name: its "name" attribute, else its tag.

@@ -61,6 +61,18 @@ bool ClsBase::convertToNamedCharset(const char* name, XString& text, DataBuffer&
     }
     auto utf8Of = [&text] { return reinterpret_cast<const unsigned char*>(text.getUtf8Sb().getString()); };
     const auto count = static_cast<unsigned int>(text.getUtf8Sb().getSize());
+    const unsigned int start = out.getSize();
+    if (writeExactlyAsNamed(name, writtenPage(charset), utf8Of(), count, out))
+        return true;
+    // A browser's ISO-2022-JP writes half-width katakana as their
+    // full-width forms, which python's codec of the name has not.
+    DataBuffer fullWidth;
+    if (withFullWidthKatakana(name, utf8Of(), count, fullWidth)) {
+        XString written;
+        written.setFromUtf8Bytes(reinterpret_cast<const char*>(fullWidth.getData()), fullWidth.getSize());
+        out.shorten(out.getSize() - start);
+        return convertToNamedCharset(name, written, out, addCharsetHint, log);
+    }
     // Under the ISO-2022-JP names the yen sign and the overline go by a road
     // of their own, the page's writer having no escape to JIS X 0201 Roman;
     // the page's failure is not the text's then.

@@ -8,6 +8,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/CodecCodes.h"
 #include "netlib/text/DirectTables.h"
 #include "netlib/text/HashConvert.h"
 
@@ -369,6 +370,25 @@ bool bytesWithinNamedCodec(const char* name, const unsigned char* bytes, unsigne
     return within(name, bytes, count, true);
 }
 
+bool holdsCodecOneWay(int page, const unsigned char* utf8, unsigned int n) {
+    bool any = false;
+    for (const CodecOneWay* c = codecOneWayBegin(); c != codecOneWayEnd() && !any; ++c)
+        any = c->page == page;
+    if (!any)
+        return false;
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0)
+            return false;
+        for (const CodecOneWay* c = codecOneWayBegin(); c != codecOneWayEnd(); ++c)
+            if (c->page == page && c->character == cp)
+                return true;
+        i += static_cast<unsigned int>(length);
+    }
+    return false;
+}
+
 bool big5EtenLetter(unsigned code) {
     return code >= kBig5EtenLetters.first && code <= kBig5EtenLetters.last;
 }
@@ -379,6 +399,16 @@ char jisRomanByte(std::uint32_t cp) {
 
 void readAsNamedStandard(const char* name, DataBuffer& read, DataBuffer& text) {
     const NameRepertoire repertoire = charsetNameRepertoire(name);
+    const int page = static_cast<int>(charsetNameToCodePage(name));
+    if (repertoire == NameRepertoire::Page && holdsCodecOneWay(page, text.getData(), text.getSize())) {
+        rewriteScalars(text, [page](std::uint32_t cp, DataBuffer& out) {
+            for (const CodecOneWay* c = codecOneWayBegin(); c != codecOneWayEnd(); ++c)
+                if (c->page == page && c->character == cp)
+                    return out.appendCharUtf8(c->twin) > 0;
+            return false;
+        });
+        return;
+    }
     if (repertoire != NameRepertoire::JisX0208 && repertoire != NameRepertoire::Beyond)
         return;
     rewriteScalars(read, [](std::uint32_t cp, DataBuffer& out) {

@@ -25,8 +25,13 @@ bool bytesWithinNamedCodec(const char* name, const unsigned char* bytes, unsigne
 // reads the codes, and the `text` written as that codec's reading gives it
 // back: under a JIS name the vendor's U+FF5E, U+2225, U+FF0D, U+FFE0,
 // U+FFE1 and U+FFE2 read are the standard's characters of those cells, and
-// the yen sign and overline of the text come back as '\\' and '~'.
+// the yen sign and overline of the text come back as '\\' and '~'; under
+// a name of page 932 or 950 itself the characters its codec writes one way
+// come back as what their codes read as.
 void readAsNamedStandard(const char* name, DataBuffer& read, DataBuffer& text);
+// Whether a text (UTF-8) holds a character python's codec of the page's own
+// names writes one way (CodecCodes.h).
+bool holdsCodecOneWay(int page, const unsigned char* utf8, unsigned int n);
 // The byte JIS X 0201 Roman writes the yen sign and overline as ('\\' and
 // '~'), which the JIS encoders write for them; 0 for another character.
 char jisRomanByte(std::uint32_t cp);

@@ -1,5 +1,6 @@
 #include "netlib/text/WrittenText.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "netlib/core/Utf.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/CodecCodes.h"
 #include "netlib/text/Iso2022.h"
 #include "netlib/text/NamedRepertoire.h"
 #include "platform/CodePage.h"
@@ -18,11 +20,12 @@ namespace tessik {
 namespace {
 
 constexpr int kUtf8Page = static_cast<int>(platform::kCodePageUtf8);
-constexpr int kUtf16LePage = 1200, kUtf16BePage = 1201;
+constexpr int kUtf16LePage = 1200, kUtf16BePage = 1201, kUtf32LePage = 65005, kUtf32BePage = 65006;
 constexpr std::uint32_t kPrivateUseFirst = 0xE000, kPrivateUseLast = 0xF8FF;
 constexpr std::uint32_t kMinusSign = 0x2212, kFullWidthHyphenMinus = 0xFF0D;
 constexpr std::uint32_t kHalfWidthKatakanaFirst = 0xFF61, kHalfWidthKatakanaLast = 0xFF9F;
 constexpr std::size_t kHalfWidthKatakanaCount = kHalfWidthKatakanaLast - kHalfWidthKatakanaFirst + 1;
+constexpr unsigned char kHalfWidthKatakanaLead = 0xEF;
 // Page 932's byte of U+FF61.
 constexpr unsigned char kHalfWidthKatakanaByte = 0xA1;
 constexpr std::uint32_t kShiftOut = 0x0E, kShiftIn = 0x0F, kEscape = 0x1B;
@@ -45,6 +48,23 @@ bool convertText(EncodingConvert& conv, int page, const unsigned char* utf8, uns
     DataBuffer marked;
     return marked.append(kUtf8Mark, sizeof kUtf8Mark) && marked.append(utf8, n) &&
            conv.convert(kUtf8Page, page, marked.getData(), marked.getSize(), out);
+}
+
+// The text in a table page, appended, every character as a code the page
+// reads back as it, so that nothing need be read back: 1; 0 where one has
+// no such code, -1 for a page not written so (the output as it was then).
+// UTF-16 and UTF-32 are left to the reading back: their converter takes a
+// leading U+FEFF for a mark; ISO-2022-JP and GB18030 are no table pages.
+int writeExactly(int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (page == kUtf16LePage || page == kUtf16BePage || page == kUtf32LePage || page == kUtf32BePage ||
+        (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage) || page == kGb18030Page)
+        return -1;
+    const unsigned int start = out.getSize();
+    EncodingConvert conv;
+    const int exact = conv.encodeUtf8Exactly(page, utf8, n, out);
+    if (exact != 1)
+        out.shorten(out.getSize() - start);
+    return exact;
 }
 
 // The full-width forms of the half-width katakana, by page 932's table.
@@ -126,18 +146,15 @@ bool browserReadsAsPage(const char* encoding, const unsigned char* p, unsigned i
     return true;
 }
 
-// The codes of the label's encoding as a browser's encoder writes them,
-// by the library's table of the page that reads that encoding. UTF-16's
-// labels are left to the name's page: a browser sends such a form as
-// UTF-8.
-bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
-    const char* encoding = webEncodingName(label);
-    const int page = encoding ? static_cast<int>(webEncodingCodePage(encoding)) : 0;
-    if (page == 0 || page == kUtf8Page || page == kUtf16LePage || page == kUtf16BePage)
-        return false;
+// The codes of an encoding as a browser's encoder writes them, by the
+// library's table of the page that reads that encoding.
+bool writeBrowserPiece(const char* encoding, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
     DataBuffer input, bytes, back;
     if (!browserInput(encoding, utf8, n, input))
         return false;
+    const int exact = writeExactly(page, input.getData(), input.getSize(), bytes);
+    if (exact >= 0)
+        return exact == 1 && browserReadsAsPage(encoding, bytes.getData(), bytes.getSize()) && out.appendDb(bytes);
     EncodingConvert conv;
     std::uint64_t replaced = 0;
     if (!convertText(conv, page, input.getData(), input.getSize(), bytes) || conv.getDroppedCount() != 0 ||
@@ -146,6 +163,52 @@ bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int
         !back.equalsDb(input))
         return false;
     return out.appendDb(bytes);
+}
+
+const Big5Letter* big5Letter(std::uint32_t cp) {
+    const Big5Letter* end = big5LettersEnd();
+    // Most text (every hanzi) lies beyond the letters.
+    if (big5LettersBegin() == end || cp < big5LettersBegin()->character || cp > (end - 1)->character)
+        return nullptr;
+    const Big5Letter* at = std::lower_bound(big5LettersBegin(), end, cp,
+                                            [](const Big5Letter& l, std::uint32_t c) { return l.character < c; });
+    return at != end && at->character == cp ? at : nullptr;
+}
+
+// Big5's text with ETEN's letters in the codes a browser's encoder writes
+// for them (HKSCS's, which the page has not), the rest piece by piece.
+bool writeBig5Text(int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    unsigned int piece = 0;
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0)
+            return false;
+        const Big5Letter* letter = big5Letter(cp);
+        i += static_cast<unsigned int>(length);
+        if (letter == nullptr)
+            continue;
+        const unsigned int start = i - static_cast<unsigned int>(length);
+        if (start > piece && !writeBrowserPiece("big5", page, utf8 + piece, start - piece, out))
+            return false;
+        out.appendChar(static_cast<unsigned char>(letter->code >> 8));
+        out.appendChar(static_cast<unsigned char>(letter->code & 0xFF));
+        piece = i;
+    }
+    return piece == n || writeBrowserPiece("big5", page, utf8 + piece, n - piece, out);
+}
+
+// The codes of the label's encoding as a browser's encoder writes them.
+// UTF-16's labels are left to the name's page: a browser sends such a form
+// as UTF-8.
+bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    const char* encoding = webEncodingName(label);
+    const int page = encoding ? static_cast<int>(webEncodingCodePage(encoding)) : 0;
+    if (page == 0 || page == kUtf8Page || page == kUtf16LePage || page == kUtf16BePage)
+        return false;
+    if (isEncoding(encoding, "big5"))
+        return writeBig5Text(page, utf8, n, out);
+    return writeBrowserPiece(encoding, page, utf8, n, out);
 }
 
 bool endsWithAsciiEscape(const DataBuffer& out, unsigned int start) {
@@ -175,6 +238,8 @@ void withJisRomanBytes(const unsigned char* utf8, unsigned int n, DataBuffer& ou
 // output unfinished where it writes none.
 bool writeNamedText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
     const unsigned int start = out.getSize();
+    if (writeExactlyAsNamed(label, page, utf8, n, out))
+        return true;
     EncodingConvert conv;
     if (convertText(conv, page, utf8, n, out) && conv.getDroppedCount() == 0 &&
         writtenAsNamed(label, page, out.getData() + start, out.getSize() - start, utf8, n))
@@ -243,6 +308,43 @@ bool writeJisRomanRuns(const unsigned char* utf8, unsigned int n, bool browser, 
 }
 
 } // namespace
+
+bool writeExactlyAsNamed(const char* name, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (page == kUtf8Page)
+        return out.append(utf8, n);
+    const unsigned int start = out.getSize();
+    if (writeExactly(page, utf8, n, out) != 1)
+        return false;
+    if (bytesWithinNamedCharset(name, out.getData() + start, out.getSize() - start))
+        return true;
+    out.shorten(out.getSize() - start);
+    return false;
+}
+
+bool withFullWidthKatakana(const char* name, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    // Half-width katakana's UTF-8 begins with 0xEF, which most text lacks.
+    if (n == 0 || std::memchr(utf8, kHalfWidthKatakanaLead, n) == nullptr)
+        return false;
+    const char* encoding = webEncodingName(name);
+    if (encoding == nullptr || !isEncoding(encoding, "iso-2022-jp"))
+        return false;
+    bool any = false;
+    for (unsigned int i = 0; i < n;) {
+        std::uint32_t cp = 0;
+        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+        if (length <= 0)
+            return false;
+        if (cp >= kHalfWidthKatakanaFirst && cp <= kHalfWidthKatakanaLast) {
+            if (!appendFullWidthKatakana(cp, out))
+                return false;
+            any = true;
+        } else {
+            out.append(utf8 + i, static_cast<unsigned int>(length));
+        }
+        i += static_cast<unsigned int>(length);
+    }
+    return any;
+}
 
 bool holdsJisRoman(const unsigned char* utf8, unsigned int n) {
     for (unsigned int i = 0; i < n;) {

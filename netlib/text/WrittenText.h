@@ -16,6 +16,19 @@ class DataBuffer;
 bool writtenAsNamed(const char* name, int page, const unsigned char* bytes, unsigned int count,
                     const unsigned char* utf8, unsigned int n);
 
+// A text (UTF-8) appended in the name's page where every character has a
+// code the page reads back as it and the codes are the named standard's:
+// what python's codec of the name writes then, with nothing to read back.
+// False (the output as it was) where that does not hold: the caller then
+// writes the text by the rule that reads it back.
+bool writeExactlyAsNamed(const char* name, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out);
+
+// Under a label of a browser's ISO-2022-JP, the text (UTF-8) with its
+// half-width katakana as their full-width forms, as that encoder writes
+// them; false (the output unfinished) for a text without them or another
+// label.
+bool withFullWidthKatakana(const char* name, const unsigned char* utf8, unsigned int n, DataBuffer& out);
+
 // Whether a text (UTF-8) holds the yen sign or the overline.
 bool holdsJisRoman(const unsigned char* utf8, unsigned int n);
 

@@ -14,10 +14,12 @@
 # from it, else what it read. The body is read as RFC 7303 has it: a
 # byte-order mark first, then the Content-Type's charset (decoded by
 # python's codec and the text given to expat), then the document's own
-# declaration (expat's reading of the bytes). A form's value (a GET's
-# query, a form's body, a multipart form's text part) is judged by its
-# bytes instead: those a browser's encoder writes, or those python's codec
-# of the name writes; a form's Content-Type names the charset it was given.
+# declaration (expat's reading of the bytes), or else its bytes: those
+# python's codec of the charset writes, or a browser's encoder where that
+# writes none. A form's value (a GET's query, a form's body, a multipart
+# form's text part) is judged by its bytes instead: those a browser's
+# encoder writes where it writes the text, else those python's codec of
+# the name writes; a form's Content-Type names the charset it was given.
 import codecs
 import email.message
 import sys
@@ -28,10 +30,14 @@ import xml.parsers.expat
 # The names a caller gives for this machine's own pages, which python's
 # codecs do not know: OEM is code page 437 here, ANSI UTF-8.
 MACHINE_PAGES = {"oem": "cp437", "ansi": "utf-8"}
+# Names python's codecs lack for a page they have: Windows-31J is IANA's
+# name of cp932, x-sjis a label of Shift_JIS.
+OTHER_NAMES = {"windows-31j": "cp932", "x-sjis": "shift_jis"}
 
 
 def lookup(charset):
-    return codecs.lookup(MACHINE_PAGES.get(charset.strip().lower(), charset))
+    name = charset.strip().lower()
+    return codecs.lookup(MACHINE_PAGES.get(name, OTHER_NAMES.get(name, charset)))
 
 
 def parts_of(request):
@@ -78,7 +84,8 @@ def judge_form(sent, charset, text, asked, web):
     wanted = {"web": None if web in ("none", "unwritten") else bytes.fromhex(web), "python": python_bytes(text, asked)}
     if charset is not None and charset.strip().lower() != asked.strip().lower():
         return "named %r for %r" % (charset, asked)
-    if sent in wanted.values():
+    # The browser's codes where its encoder writes the text, else python's.
+    if sent == (wanted["web"] if wanted["web"] is not None else wanted["python"]):
         return "ok"
     return "sent %s under %r where the browser's encoder writes %s and python's codec %s" % (
         sent.hex(), asked, web, wanted["python"].hex() if wanted["python"] is not None else "none")
@@ -139,4 +146,10 @@ for line in sys.stdin:
     except (xml.parsers.expat.ExpatError, LookupError, UnicodeError, ValueError) as e:
         got = "unread: %s" % e
     sent_as = request[request.find(b"Content-Type:") :].split(b"\r\n")[0].decode("latin-1")
-    print("ok" if got == value.decode("utf-8") else "read %r under %s" % (got, sent_as))
+    # A text sent as python's codec of its charset writes it, or where that
+    # writes none as a browser's encoder does, reads back as those codes.
+    body, text = parts_of(request)[1], call.decode("utf-8")
+    written = python_bytes(text, asked.decode("utf-8")) if asked else None
+    if written is None and browsers not in ("none", "unwritten"):
+        written = bytes.fromhex(browsers)
+    print("ok" if got == value.decode("utf-8") or body == written else "read %r under %s" % (got, sent_as))
