@@ -346,8 +346,9 @@ constexpr const char* kFifo = "fifo";
 // The "file before" of the rows where the owner acts on the name meanwhile.
 constexpr const char* kOwnerActs = "owner-";
 // The "file before" of the rows where another writer makes the file while
-// the call waits for its answer.
+// the call waits for its answer, or adds to the file the name held.
 constexpr const char* kOtherWrites = "other-writes-in-the-wait";
+constexpr const char* kOtherGrows = "other-grows-in-the-wait";
 
 // Keeps an answer in the disk cache or the bucket cache as the library kept
 // it before bodies were kept unpacked: its head whole, its body as it came.
@@ -657,14 +658,14 @@ const std::map<std::string, std::vector<std::string>> kCurlVerbs = {
 // beside curl's exit status and file.
 TEST_F(DownloadTargets, DownloadsSucceedOnlyWhenTheFileHoldsWhatTheServerSent) {
     const auto rows = grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ");
-    ASSERT_EQ(rows.size(), 506u);
+    ASSERT_EQ(rows.size(), 514u);
     const S3Names names;
     grvtest::TempDir dir;
     const std::string upload = dir.File("upload");
     ASSERT_TRUE(grvtest::WriteFile(upload, kS3Upload));
     for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 6u);
-        if (row[2].starts_with(kOwnerActs) || row[2] == kOtherWrites)
+        if (row[2].starts_with(kOwnerActs) || row[2] == kOtherWrites || row[2] == kOtherGrows)
             continue;
         // "asked=CODINGS " first: the caller sends its own Accept-Encoding,
         // and so does curl, without --compressed.
@@ -994,16 +995,19 @@ with open(sys.argv[2], 'ab') as f:
 } // namespace
 
 // An append or a resume onto a name that held no file, made meanwhile by
-// another writer while the call waited for its answer, goes after that
-// writer's bytes, and a failure leaves them as they are: beside python's
-// open(..., 'ab') (the outcome table's "other-writes-in-the-wait" rows).
+// another writer while the call waited for its answer, or onto a file
+// another writer added to meanwhile, goes after that writer's bytes, and a
+// failure leaves them as they are: beside python's open(..., 'ab') (the
+// outcome table's "other-writes-in-the-wait" and "other-grows-in-the-wait"
+// rows).
 TEST_F(DownloadTargets, AnAppendGoesAfterWhatAnotherWroteInTheWait) {
     constexpr const char* kTheirs = "theirs:";
+    constexpr const char* kMine = "mine:";
     std::size_t count = 0;
     grvtest::TempDir dir;
     for (const std::vector<std::string>& row :
          grvtest::ReadTable(std::string(GRV_TEST_DATA_DIR) + "/http/download-outcomes.txt", " | ")) {
-        if (row[2] != kOtherWrites)
+        if (row[2] != kOtherWrites && row[2] != kOtherGrows)
             continue;
         ++count;
         const bool background = row[0].ends_with("-background");
@@ -1011,6 +1015,9 @@ TEST_F(DownloadTargets, AnAppendGoesAfterWhatAnotherWroteInTheWait) {
         for (const bool python : {false, true}) {
             SCOPED_TRACE(row[0] + " " + row[3] + (python ? " (python)" : ""));
             const std::string name = dir.File("w" + std::to_string(count) + (python ? "p" : "o"));
+            if (row[2] == kOtherGrows) {
+                ASSERT_TRUE(grvtest::WriteFile(name, kMine));
+            }
             grvtest::ScriptPeer server(kScriptOtherWrites, {grvtest::ToHex(Answer(row[3])), name, kTheirs});
             std::string verdict;
             if (python) {
@@ -1025,7 +1032,7 @@ TEST_F(DownloadTargets, AnAppendGoesAfterWhatAnotherWroteInTheWait) {
             EXPECT_EQ(verdict + Holding(name), row[python ? 5 : 4]);
         }
     }
-    EXPECT_EQ(count, 18u);
+    EXPECT_EQ(count, 26u);
 }
 
 // ---------------------------------------------------------------- every writer of a named file
