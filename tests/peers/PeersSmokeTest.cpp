@@ -4,16 +4,19 @@
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace grvtest {
@@ -346,6 +349,224 @@ TEST(PeerPackages, TheRootTakesWhatNoLineKeepsForTheMachine) {
         const RunResult r = RunProgram({dir + "/package-list", c.list, c.release});
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
         EXPECT_EQ(r.out, c.out) << c.name;
+    }
+}
+
+// The Debian 13 stage (scripts/test-debian13-peers) on a checkout of its
+// own: a root made by a stand-in for debootstrap (a shell, env and awk, as
+// the stage calls them there, and the root's cmake and ctest, which say what
+// they were asked), from the mirror that stand-in apt sources name, and a
+// build whose one test a machine's ctest runs.
+constexpr const char* kFakeDebootstrap = R"(#!/bin/bash
+set -euo pipefail
+here=$(dirname "$0")
+new=$3
+echo "$*" >>"$here/calls"
+[[ ! -e $here/fail ]] || exit 1
+mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/ssl/certs,dev,proc,sys,tmp}
+for link in bin sbin lib lib64; do ln -s "usr/$link" "$new/$link"; done
+for program in bash env mawk; do
+  path=$(command -v "$program")
+  for file in "$path" $(ldd "$path" | awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'); do
+    mkdir -p "$new${file%/*}"
+    cp -L "$file" "$new$file"
+  done
+done
+ln -s bash "$new/usr/bin/sh"
+ln -s mawk "$new/usr/bin/awk"
+echo 13.2 >"$new/etc/debian_version"
+printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/apt-get"
+printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/cmake"
+printf '#!/bin/sh\ncase " $* " in\n*" -N "*) echo "  Test #1: fake_qt_tests" ;;\n*) echo "the root ctest: $*" ;;\nesac\n' >"$new/usr/bin/ctest"
+chmod 755 "$new"/usr/bin/{apt-get,cmake,ctest}
+mount -t proc proc "$new/proc"
+if [[ -e $here/hang ]]; then
+  touch "$here/mounted"
+  sleep 600
+fi
+umount "$new/proc"
+)";
+
+class Debian13Stage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string source = GRV_SOURCE_DIR;
+        for (const char* folder : {"/bin", "/checkout/scripts/packages", "/checkout/tests",
+                                   "/checkout/build-ci/tests/archive", "/apt/sources.list.d", "/mirror/dists/trixie"}) {
+            std::filesystem::create_directories(m_dir + folder);
+        }
+        std::filesystem::create_symlink(source + "/scripts/test-debian13-peers",
+                                        m_dir + "/checkout/scripts/test-debian13-peers");
+        std::filesystem::create_symlink(source + "/scripts/package-list", m_dir + "/checkout/scripts/package-list");
+        std::filesystem::create_symlink(source + "/tests/run-common.sh", m_dir + "/checkout/tests/run-common.sh");
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/packages/a.txt", "zip\ncmake  [machine]\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/build-ci/tests/archive/archive_tests", ""));
+        std::filesystem::permissions(m_dir + "/checkout/build-ci/tests/archive/archive_tests",
+                                     std::filesystem::perms::owner_all);
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/build-ci/CTestTestfile.cmake",
+                              "add_test(peer_judged \"/bin/sh\" \"-c\" \"echo judged by a peer\")\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/bin/debootstrap", kFakeDebootstrap));
+        std::filesystem::permissions(m_dir + "/bin/debootstrap", std::filesystem::perms::owner_all);
+        ASSERT_TRUE(WriteFile(m_dir + "/mirror/dists/trixie/Release", "Suite: trixie\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/apt.conf", "Dir::Etc::sourcelist \"" + m_dir + "/apt/sources.list\";\n" +
+                                                       "Dir::Etc::sourceparts \"" + m_dir +
+                                                       "/apt/sources.list.d\";\n"));
+        Sources("deb " + m_mirror + " trixie main\n", "");
+    }
+    void TearDown() override {
+        // A mount the stage failed to clear goes, or the folder could not.
+        RunProgram({"umount", "-l", m_dir + "/cache/root.new/proc"});
+    }
+    void Sources(const std::string& list, const std::string& deb822) {
+        ASSERT_TRUE(WriteFile(m_dir + "/apt/sources.list", list));
+        ASSERT_TRUE(WriteFile(m_dir + "/apt/sources.list.d/debian.sources", deb822));
+    }
+    // The stage in a process group of its own, its output into a file.
+    pid_t Start(const std::string& out) {
+        std::vector<std::string> env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
+                                        "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2"};
+        for (char** pair = environ; *pair != nullptr; ++pair) {
+            if (std::string_view(*pair).rfind("PATH=", 0) != 0) {
+                env.emplace_back(*pair);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& pair : env) {
+            envp.push_back(pair.data());
+        }
+        envp.push_back(nullptr);
+        std::string stage = m_dir + "/checkout/scripts/test-debian13-peers";
+        char* argv[] = {stage.data(), nullptr};
+        const int fd = open((m_dir + "/" + out).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setpgid(0, 0);
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+            execve(argv[0], argv, envp.data());
+            _exit(127);
+        }
+        close(fd);
+        return pid;
+    }
+    // Its exit status, -1 where it was still running after the limit (then
+    // its group is killed).
+    int Reap(pid_t pid) {
+        int status = 0;
+        const auto reaped = WaitFor([&] { return waitpid(pid, &status, WNOHANG); },
+                                    [](pid_t seen) { return seen != 0; }, std::chrono::minutes(3));
+        if (!reaped.met) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    int Run(const std::string& out) { return Reap(Start(out)); }
+    std::string Output(const std::string& out) { return ReadFile(m_dir + "/" + out); }
+    // What is mounted under the cache, as this process sees it.
+    std::string MountsInCache() {
+        std::string found;
+        for (const std::vector<std::string>& row : ReadTable("/proc/self/mountinfo", " ")) {
+            if (row.size() > 4 && row[4].rfind(m_dir + "/cache/", 0) == 0) {
+                found += row[4] + "\n";
+            }
+        }
+        return found;
+    }
+    std::string Calls() { return FileExists(m_dir + "/bin/calls") ? ReadFile(m_dir + "/bin/calls") : ""; }
+    // debootstrap's call that makes the root from a mirror.
+    std::string MadeFrom(const std::string& mirror) {
+        return "--variant=minbase trixie " + m_dir + "/cache/root.new " + mirror + "\n";
+    }
+    // A run that made or took the root and ran both builds' tests.
+    void ExpectPassed(const std::string& out) {
+        const std::string text = Output(out);
+        EXPECT_NE(text.find("100% tests passed, 0 tests failed out of 1"), std::string::npos) << text;
+        EXPECT_NE(text.find("the root ctest: --test-dir "), std::string::npos) << text;
+        EXPECT_NE(text.find(" -L qt\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("left out, as it"), std::string::npos) << text;
+        EXPECT_TRUE(FileExists(m_dir + "/cache/root/.grv-peers"));
+        EXPECT_FALSE(FileExists(m_dir + "/cache/root.new"));
+    }
+    const std::string m_dir = TempRoot() + "/stage-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string m_mirror = "file:" + m_dir + "/mirror";
+};
+
+// A run killed while debootstrap has proc mounted leaves no mount; a maker
+// outside a namespace of its own (an earlier stage) left one. Either way the
+// next run clears root.new, makes the root and passes.
+TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/hang", ""));
+    const pid_t killed = Start("killed.out");
+    const auto mounted = WaitFor([&] { return FileExists(m_dir + "/bin/mounted"); }, [](bool seen) { return seen; },
+                                 std::chrono::minutes(2));
+    kill(-killed, SIGKILL);
+    EXPECT_EQ(Reap(killed), -1);
+    ASSERT_TRUE(mounted.met) << Output("killed.out");
+    EXPECT_TRUE(FileExists(m_dir + "/cache/root.new/usr/bin/ctest"));
+    EXPECT_EQ(MountsInCache(), "");
+    std::filesystem::remove(m_dir + "/bin/hang");
+    EXPECT_EQ(Run("after-kill.out"), 0) << Output("after-kill.out");
+    ExpectPassed("after-kill.out");
+
+    // As the stage once left it: root.new with proc mounted in this namespace.
+    std::filesystem::remove_all(m_dir + "/cache/root");
+    std::filesystem::create_directories(m_dir + "/cache/root.new/proc");
+    ASSERT_TRUE(RunProgram({"mount", "-t", "proc", "proc", m_dir + "/cache/root.new/proc"}).Ok());
+    ASSERT_NE(MountsInCache(), "");
+    EXPECT_EQ(Run("after-mount.out"), 0) << Output("after-mount.out");
+    ExpectPassed("after-mount.out");
+    EXPECT_EQ(MountsInCache(), "");
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// Two runs started together on no root: one makes it, the other waits and
+// takes it, and both judge.
+TEST_F(Debian13Stage, TwoRunsAtOnceBothJudge) {
+    const pid_t first = Start("first.out");
+    const pid_t second = Start("second.out");
+    EXPECT_EQ(Reap(first), 0) << Output("first.out");
+    EXPECT_EQ(Reap(second), 0) << Output("second.out");
+    ExpectPassed("first.out");
+    ExpectPassed("second.out");
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror));
+}
+
+// The mirror is the first the apt sources name that serves the suite: a
+// commented or disabled source is none, and where none serves, the stage is
+// left out and says why.
+TEST_F(Debian13Stage, TheMirrorIsOneTheAptSourcesName) {
+    const std::string& mirror = m_mirror;
+    const std::string nowhere = "file:" + m_dir + "/nowhere";
+    struct Case {
+        const char* name;
+        std::string list;
+        std::string deb822;
+        std::string taken; // empty where none is
+        std::string said;
+    } cases[] = {
+        {"one line, options",
+         "# deb " + nowhere + " trixie main\ndeb [arch=amd64 trusted=yes] " + mirror + " trixie main\n", "", mirror,
+         "could not be made"},
+        {"deb822 after one that serves no trixie", "deb " + nowhere + " trixie main\n",
+         "Types: deb\nURIs: " + mirror + "\nSuites: trixie\nComponents: main\n", mirror, "could not be made"},
+        {"deb822 disabled", "", "Types: deb\nEnabled: no\nURIs: " + mirror + "\nSuites: trixie\n", "",
+         "left out, as this machine's apt sources name no mirror of Debian"},
+        {"source packages only", "deb-src " + mirror + " trixie main\n", "Types: deb-src\nURIs: " + mirror + "\n", "",
+         "left out, as this machine's apt sources name no mirror of Debian"},
+        {"none serves trixie", "deb " + nowhere + " trixie main\n", "", "",
+         "left out, as no mirror this machine's apt sources name (" + nowhere + ") serves Debian 13 (trixie)"},
+    };
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/fail", ""));
+    for (const Case& c : cases) {
+        Sources(c.list, c.deb822);
+        std::filesystem::remove(m_dir + "/bin/calls");
+        EXPECT_EQ(Run("mirror.out"), 0) << c.name;
+        const std::string text = Output("mirror.out");
+        EXPECT_NE(text.find(c.said), std::string::npos) << c.name << ": " << text;
+        EXPECT_EQ(Calls(), c.taken.empty() ? "" : MadeFrom(c.taken)) << c.name;
+        EXPECT_FALSE(FileExists(m_dir + "/cache/root.new")) << c.name;
     }
 }
 
