@@ -18,7 +18,7 @@ needs_table=(
   '*WithoutProc*|can_hide_proc|they write in a mount namespace of their own where an empty tmpfs hides /proc'
   '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
-  'Debian13Stage.*|can_run_debian13_stage|they run the Debian 13 stage, which makes a root and mounts it in a mount namespace of its own'
+  'Debian13Stage.*|can_run_debian13_stage|they run the Debian 13 stage, which makes a root and mounts it in a mount namespace of its own, not from within that stage'
 )
 nobody_id=65534
 
@@ -100,7 +100,7 @@ can_mount_bindfs() {
 }
 # What scripts/test-debian13-peers asks of its runner before anything else.
 can_run_debian13_stage() {
-  [ "$(id -u)" = 0 ] && unshare --mount --propagation private true 2>/dev/null
+  [ -z "${GRV_IN_DEBIAN13_STAGE:-}" ] && [ "$(id -u)" = 0 ] && unshare --mount --propagation private true 2>/dev/null
 }
 # The program tests/support/LoopbackPeers.cpp starts.
 has_dante() {

@@ -4,19 +4,16 @@
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace grvtest {
@@ -421,48 +418,30 @@ protected:
         ASSERT_TRUE(WriteFile(m_dir + "/apt/sources.list", list));
         ASSERT_TRUE(WriteFile(m_dir + "/apt/sources.list.d/debian.sources", deb822));
     }
-    // The stage in a process group of its own, its output into a file.
+    // The stage in a process group of its own, the group's number; its
+    // output goes into out, then its exit status into out.status.
     pid_t Start(const std::string& out) {
-        std::vector<std::string> env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
-                                        "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2"};
-        for (char** pair = environ; *pair != nullptr; ++pair) {
-            if (std::string_view(*pair).rfind("PATH=", 0) != 0) {
-                env.emplace_back(*pair);
-            }
-        }
-        std::vector<char*> envp;
-        for (std::string& pair : env) {
-            envp.push_back(pair.data());
-        }
-        envp.push_back(nullptr);
-        std::string stage = m_dir + "/checkout/scripts/test-debian13-peers";
-        char* argv[] = {stage.data(), nullptr};
-        const int fd = open((m_dir + "/" + out).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setpgid(0, 0);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            execve(argv[0], argv, envp.data());
-            _exit(127);
-        }
-        close(fd);
-        return pid;
+        std::filesystem::remove(m_dir + "/" + out + ".status");
+        RunOptions options;
+        options.env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
+                       "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2"};
+        const RunResult r = RunProgram(
+            {"bash", "-c", "setsid bash -c '\"$1\"; echo $? >\"$2.status\"' bash \"$@\" >\"$2\" 2>&1 & echo $!", "bash",
+             m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
+            options);
+        return std::stoi(r.out);
     }
     // Its exit status, -1 where it was still running after the limit (then
     // its group is killed).
-    int Reap(pid_t pid) {
-        int status = 0;
-        const auto reaped = WaitFor([&] { return waitpid(pid, &status, WNOHANG); },
-                                    [](pid_t seen) { return seen != 0; }, std::chrono::minutes(3));
-        if (!reaped.met) {
-            kill(-pid, SIGKILL);
-            waitpid(pid, &status, 0);
+    int Reap(pid_t group, const std::string& out) {
+        const std::string status = m_dir + "/" + out + ".status";
+        if (!WaitFor([&] { return FileExists(status); }, [](bool seen) { return seen; }, std::chrono::minutes(3)).met) {
+            kill(-group, SIGKILL);
             return -1;
         }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return std::stoi(ReadFile(status));
     }
-    int Run(const std::string& out) { return Reap(Start(out)); }
+    int Run(const std::string& out) { return Reap(Start(out), out); }
     std::string Output(const std::string& out) { return ReadFile(m_dir + "/" + out); }
     // What is mounted under the cache, as this process sees it.
     std::string MountsInCache() {
@@ -502,8 +481,8 @@ TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
     const auto mounted = WaitFor([&] { return FileExists(m_dir + "/bin/mounted"); }, [](bool seen) { return seen; },
                                  std::chrono::minutes(2));
     kill(-killed, SIGKILL);
-    EXPECT_EQ(Reap(killed), -1);
     ASSERT_TRUE(mounted.met) << Output("killed.out");
+    ASSERT_TRUE(WaitFor([&] { return kill(-killed, 0) == 0; }, [](bool alive) { return !alive; }).met);
     EXPECT_TRUE(FileExists(m_dir + "/cache/root.new/usr/bin/ctest"));
     EXPECT_EQ(MountsInCache(), "");
     std::filesystem::remove(m_dir + "/bin/hang");
@@ -526,8 +505,8 @@ TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
 TEST_F(Debian13Stage, TwoRunsAtOnceBothJudge) {
     const pid_t first = Start("first.out");
     const pid_t second = Start("second.out");
-    EXPECT_EQ(Reap(first), 0) << Output("first.out");
-    EXPECT_EQ(Reap(second), 0) << Output("second.out");
+    EXPECT_EQ(Reap(first, "first.out"), 0) << Output("first.out");
+    EXPECT_EQ(Reap(second, "second.out"), 0) << Output("second.out");
     ExpectPassed("first.out");
     ExpectPassed("second.out");
     EXPECT_EQ(Calls(), MadeFrom(m_mirror));
@@ -551,9 +530,8 @@ TEST_F(Debian13Stage, TheMirrorIsOneTheAptSourcesName) {
          "could not be made"},
         {"deb822 after one that serves no trixie", "deb " + nowhere + " trixie main\n",
          "Types: deb\nURIs: " + mirror + "\nSuites: trixie\nComponents: main\n", mirror, "could not be made"},
-        {"deb822 disabled", "", "Types: deb\nEnabled: no\nURIs: " + mirror + "\nSuites: trixie\n", "",
-         "left out, as this machine's apt sources name no mirror of Debian"},
-        {"source packages only", "deb-src " + mirror + " trixie main\n", "Types: deb-src\nURIs: " + mirror + "\n", "",
+        {"deb822 disabled, source packages only", "deb-src " + mirror + " trixie main\n",
+         "Types: deb\nEnabled: no\nURIs: " + mirror + "\nSuites: trixie\n", "",
          "left out, as this machine's apt sources name no mirror of Debian"},
         {"none serves trixie", "deb " + nowhere + " trixie main\n", "", "",
          "left out, as no mirror this machine's apt sources name (" + nowhere + ") serves Debian 13 (trixie)"},
