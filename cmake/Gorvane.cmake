@@ -51,6 +51,10 @@ function(grv_add_test name)
     GRV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_test(NAME ${name} COMMAND ${GRV_TEST_RUNNER} $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+  # The Debian 13 stage builds and runs these in its root, with its Qt.
+  if(ARG_QT)
+    set_tests_properties(${name} PROPERTIES LABELS qt)
+  endif()
 endfunction()
 
 # grv_add_fuzzer(name SOURCES ... LIBS ... [CORPUS dir])

@@ -19,6 +19,7 @@ needs_table=(
   '*WithoutProc*|can_hide_proc|they write in a mount namespace of their own where an empty tmpfs hides /proc'
   '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
+  'Debian13Stage.*|can_run_debian13_stage|they run the Debian 13 stage, which makes a root and mounts it in a mount namespace of its own, not from within that stage'
 )
 nobody_id=65534
 
@@ -108,6 +109,10 @@ can_mount_overlay() {
   ok=$?
   rm -rf "$dir"
   return $ok
+}
+# What scripts/test-debian13-peers asks of its runner before anything else.
+can_run_debian13_stage() {
+  [ -z "${GRV_IN_DEBIAN13_STAGE:-}" ] && [ "$(id -u)" = 0 ] && unshare --mount --propagation private true 2>/dev/null
 }
 # The program tests/support/LoopbackPeers.cpp starts.
 has_dante() {
@@ -224,9 +229,9 @@ make_read_only() {
   local keep mount fd fds=() mounts=()
   # Each kept folder a mount of its own, left writable below; one under
   # /tmp is bound again into the new /tmp, through a descriptor opened
-  # before that hides it.
+  # before that hides it, with the mounts it holds.
   for keep in "$TMPDIR" ${GRV_WRITABLE:-}; do
-    mount --bind "$keep" "$keep" && exec {fd}<"$keep" || return 1
+    mount --rbind "$keep" "$keep" && exec {fd}<"$keep" || return 1
     fds+=("$fd")
   done
   mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
@@ -234,7 +239,7 @@ make_read_only() {
     fd=${fds[0]}
     fds=("${fds[@]:1}")
     if [[ ! -d $keep ]]; then
-      mkdir -p "$keep" && mount --no-canonicalize --bind "/proc/self/fd/$fd" "$keep" || return 1
+      mkdir -p "$keep" && mount --no-canonicalize --rbind "/proc/self/fd/$fd" "$keep" || return 1
     fi
     exec {fd}<&-
   done

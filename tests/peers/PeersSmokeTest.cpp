@@ -349,6 +349,205 @@ TEST(PeerPackages, TheRootTakesWhatNoLineKeepsForTheMachine) {
     }
 }
 
+// The Debian 13 stage (scripts/test-debian13-peers) on a checkout of its
+// own: a root made by a stand-in for debootstrap (a shell, env and awk, as
+// the stage calls them there, and the root's cmake and ctest, which say what
+// they were asked), from the mirror that stand-in apt sources name, and a
+// build whose one test a machine's ctest runs.
+constexpr const char* kFakeDebootstrap = R"(#!/bin/bash
+set -euo pipefail
+here=$(dirname "$0")
+new=$3
+echo "$*" >>"$here/calls"
+[[ ! -e $here/fail ]] || exit 1
+mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/ssl/certs,dev,proc,sys,tmp}
+for link in bin sbin lib lib64; do ln -s "usr/$link" "$new/$link"; done
+for program in bash env mawk; do
+  path=$(command -v "$program")
+  for file in "$path" $(ldd "$path" | awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'); do
+    mkdir -p "$new${file%/*}"
+    cp -L "$file" "$new$file"
+  done
+done
+ln -s bash "$new/usr/bin/sh"
+ln -s mawk "$new/usr/bin/awk"
+echo 13.2 >"$new/etc/debian_version"
+printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/apt-get"
+printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/cmake"
+printf '#!/bin/sh\ncase " $* " in\n*" -N "*) echo "  Test #1: fake_qt_tests" ;;\n*) echo "the root ctest: $*" ;;\nesac\n' >"$new/usr/bin/ctest"
+chmod 755 "$new"/usr/bin/{apt-get,cmake,ctest}
+mount -t proc proc "$new/proc"
+if [[ -e $here/hang ]]; then
+  touch "$here/mounted"
+  sleep 600
+fi
+umount "$new/proc"
+)";
+
+class Debian13Stage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string source = GRV_SOURCE_DIR;
+        for (const char* folder : {"/bin", "/checkout/scripts/packages", "/checkout/tests",
+                                   "/checkout/build-ci/tests/archive", "/apt/sources.list.d", "/mirror/dists/trixie"}) {
+            std::filesystem::create_directories(m_dir + folder);
+        }
+        std::filesystem::create_symlink(source + "/scripts/test-debian13-peers",
+                                        m_dir + "/checkout/scripts/test-debian13-peers");
+        std::filesystem::create_symlink(source + "/scripts/package-list", m_dir + "/checkout/scripts/package-list");
+        std::filesystem::create_symlink(source + "/tests/run-common.sh", m_dir + "/checkout/tests/run-common.sh");
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/packages/a.txt", "zip\ncmake  [machine]\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/build-ci/tests/archive/archive_tests", ""));
+        std::filesystem::permissions(m_dir + "/checkout/build-ci/tests/archive/archive_tests",
+                                     std::filesystem::perms::owner_all);
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/build-ci/CTestTestfile.cmake",
+                              "add_test(peer_judged \"/bin/sh\" \"-c\" \"echo judged by a peer\")\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/bin/debootstrap", kFakeDebootstrap));
+        std::filesystem::permissions(m_dir + "/bin/debootstrap", std::filesystem::perms::owner_all);
+        ASSERT_TRUE(WriteFile(m_dir + "/mirror/dists/trixie/Release", "Suite: trixie\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/apt.conf", "Dir::Etc::sourcelist \"" + m_dir + "/apt/sources.list\";\n" +
+                                                       "Dir::Etc::sourceparts \"" + m_dir +
+                                                       "/apt/sources.list.d\";\n"));
+        Sources("deb " + m_mirror + " trixie main\n", "");
+    }
+    void TearDown() override {
+        // A mount the stage failed to clear goes, or the folder could not.
+        RunProgram({"umount", "-l", m_dir + "/cache/root.new/proc"});
+    }
+    void Sources(const std::string& list, const std::string& deb822) {
+        ASSERT_TRUE(WriteFile(m_dir + "/apt/sources.list", list));
+        ASSERT_TRUE(WriteFile(m_dir + "/apt/sources.list.d/debian.sources", deb822));
+    }
+    // The stage in a process group of its own, the group's number; its
+    // output goes into out, then its exit status into out.status.
+    pid_t Start(const std::string& out) {
+        std::filesystem::remove(m_dir + "/" + out + ".status");
+        RunOptions options;
+        options.env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
+                       "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2"};
+        const RunResult r = RunProgram(
+            {"bash", "-c", "setsid bash -c '\"$1\"; echo $? >\"$2.status\"' bash \"$@\" >\"$2\" 2>&1 & echo $!", "bash",
+             m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
+            options);
+        return std::stoi(r.out);
+    }
+    // Its exit status, -1 where it was still running after the limit (then
+    // its group is killed).
+    int Reap(pid_t group, const std::string& out) {
+        const std::string status = m_dir + "/" + out + ".status";
+        if (!WaitFor([&] { return FileExists(status); }, [](bool seen) { return seen; }, std::chrono::minutes(3)).met) {
+            kill(-group, SIGKILL);
+            return -1;
+        }
+        return std::stoi(ReadFile(status));
+    }
+    int Run(const std::string& out) { return Reap(Start(out), out); }
+    std::string Output(const std::string& out) { return ReadFile(m_dir + "/" + out); }
+    // What is mounted under the cache, as this process sees it.
+    std::string MountsInCache() {
+        std::string found;
+        for (const std::vector<std::string>& row : ReadTable("/proc/self/mountinfo", " ")) {
+            if (row.size() > 4 && row[4].rfind(m_dir + "/cache/", 0) == 0) {
+                found += row[4] + "\n";
+            }
+        }
+        return found;
+    }
+    std::string Calls() { return FileExists(m_dir + "/bin/calls") ? ReadFile(m_dir + "/bin/calls") : ""; }
+    // debootstrap's call that makes the root from a mirror.
+    std::string MadeFrom(const std::string& mirror) {
+        return "--variant=minbase trixie " + m_dir + "/cache/root.new " + mirror + "\n";
+    }
+    // A run that made or took the root and ran both builds' tests.
+    void ExpectPassed(const std::string& out) {
+        const std::string text = Output(out);
+        EXPECT_NE(text.find("100% tests passed, 0 tests failed out of 1"), std::string::npos) << text;
+        EXPECT_NE(text.find("the root ctest: --test-dir "), std::string::npos) << text;
+        EXPECT_NE(text.find(" -L qt\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("left out, as it"), std::string::npos) << text;
+        EXPECT_TRUE(FileExists(m_dir + "/cache/root/.grv-peers"));
+        EXPECT_FALSE(FileExists(m_dir + "/cache/root.new"));
+    }
+    const std::string m_dir = TempRoot() + "/stage-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string m_mirror = "file:" + m_dir + "/mirror";
+};
+
+// A run killed while debootstrap has proc mounted leaves no mount; a maker
+// outside a namespace of its own (an earlier stage) left one. Either way the
+// next run clears root.new, makes the root and passes.
+TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/hang", ""));
+    const pid_t killed = Start("killed.out");
+    const auto mounted = WaitFor([&] { return FileExists(m_dir + "/bin/mounted"); }, [](bool seen) { return seen; },
+                                 std::chrono::minutes(2));
+    kill(-killed, SIGKILL);
+    ASSERT_TRUE(mounted.met) << Output("killed.out");
+    ASSERT_TRUE(WaitFor([&] { return kill(-killed, 0) == 0; }, [](bool alive) { return !alive; }).met);
+    EXPECT_TRUE(FileExists(m_dir + "/cache/root.new/usr/bin/ctest"));
+    EXPECT_EQ(MountsInCache(), "");
+    std::filesystem::remove(m_dir + "/bin/hang");
+    EXPECT_EQ(Run("after-kill.out"), 0) << Output("after-kill.out");
+    ExpectPassed("after-kill.out");
+
+    // As the stage once left it: root.new with proc mounted in this namespace.
+    std::filesystem::remove_all(m_dir + "/cache/root");
+    std::filesystem::create_directories(m_dir + "/cache/root.new/proc");
+    ASSERT_TRUE(RunProgram({"mount", "-t", "proc", "proc", m_dir + "/cache/root.new/proc"}).Ok());
+    ASSERT_NE(MountsInCache(), "");
+    EXPECT_EQ(Run("after-mount.out"), 0) << Output("after-mount.out");
+    ExpectPassed("after-mount.out");
+    EXPECT_EQ(MountsInCache(), "");
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// Two runs started together on no root: one makes it, the other waits and
+// takes it, and both judge.
+TEST_F(Debian13Stage, TwoRunsAtOnceBothJudge) {
+    const pid_t first = Start("first.out");
+    const pid_t second = Start("second.out");
+    EXPECT_EQ(Reap(first, "first.out"), 0) << Output("first.out");
+    EXPECT_EQ(Reap(second, "second.out"), 0) << Output("second.out");
+    ExpectPassed("first.out");
+    ExpectPassed("second.out");
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror));
+}
+
+// The mirror is the first the apt sources name that serves the suite: a
+// commented or disabled source is none, and where none serves, the stage is
+// left out and says why.
+TEST_F(Debian13Stage, TheMirrorIsOneTheAptSourcesName) {
+    const std::string& mirror = m_mirror;
+    const std::string nowhere = "file:" + m_dir + "/nowhere";
+    struct Case {
+        const char* name;
+        std::string list;
+        std::string deb822;
+        std::string taken; // empty where none is
+        std::string said;
+    } cases[] = {
+        {"one line, options",
+         "# deb " + nowhere + " trixie main\ndeb [arch=amd64 trusted=yes] " + mirror + " trixie main\n", "", mirror,
+         "could not be made"},
+        {"deb822 after one that serves no trixie", "deb " + nowhere + " trixie main\n",
+         "Types: deb\nURIs: " + mirror + "\nSuites: trixie\nComponents: main\n", mirror, "could not be made"},
+        {"deb822 disabled, source packages only", "deb-src " + mirror + " trixie main\n",
+         "Types: deb\nEnabled: no\nURIs: " + mirror + "\nSuites: trixie\n", "",
+         "left out, as this machine's apt sources name no mirror of Debian"},
+        {"none serves trixie", "deb " + nowhere + " trixie main\n", "", "",
+         "left out, as no mirror this machine's apt sources name (" + nowhere + ") serves Debian 13 (trixie)"},
+    };
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/fail", ""));
+    for (const Case& c : cases) {
+        Sources(c.list, c.deb822);
+        std::filesystem::remove(m_dir + "/bin/calls");
+        EXPECT_EQ(Run("mirror.out"), 0) << c.name;
+        const std::string text = Output("mirror.out");
+        EXPECT_NE(text.find(c.said), std::string::npos) << c.name << ": " << text;
+        EXPECT_EQ(Calls(), c.taken.empty() ? "" : MadeFrom(c.taken)) << c.name;
+        EXPECT_FALSE(FileExists(m_dir + "/cache/root.new")) << c.name;
+    }
+}
+
 // A peer program that is not installed is named with the package to install.
 TEST(LoopbackPeers, MissingProgramIsNamedWithItsPackage) {
     EXPECT_EQ(InstalledProgram({"/usr/bin/openssl", "openssl"}), "/usr/bin/openssl");
