@@ -174,8 +174,11 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 // The mark a part carries from its making: a digest of the part itself (its
 // device, inode and birth, so no copy of it matches, not one that took its
-// inode number once it was gone). A file no writer made has none; one that
-// moved to another inode matches none. Whether its maker still runs is its
+// inode number once it was gone) and of what its target's part names start
+// with, so that a cleanup takes only its own target's: a part killed once it
+// took a name of a part's shape, still marked, is another target's file.
+// A file no writer made has none; one that moved to another inode matches
+// none. Whether its maker still runs is its
 // lock's to tell, which needs nothing of /proc. A digest fits in the inode
 // where the file system keeps small attributes there (ext4): one that
 // takes a block of its own costs a write several times over.
@@ -195,20 +198,22 @@ std::string DigestOf(const std::string& text) {
     return hex;
 }
 
-// The mark of the file open at fd: a digest of its device, inode and
-// birth; empty where the file system tells no birth (an inode number alone
-// is soon another file's).
-std::string MarkOf(int fd) {
+// The mark of the file open at fd as a part whose name starts with prefix:
+// a digest of its device, inode and birth, and prefix; empty where the file
+// system tells no birth (an inode number alone is soon another file's).
+std::string MarkOf(int fd, const std::string& prefix) {
     struct statx st;
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &st) != 0 || !(st.stx_mask & STATX_BTIME))
         return std::string();
     return DigestOf(std::to_string(::makedev(st.stx_dev_major, st.stx_dev_minor)) + " " + std::to_string(st.stx_ino) +
-                    " " + std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec));
+                    " " + std::to_string(st.stx_btime.tv_sec) + "." + std::to_string(st.stx_btime.tv_nsec) + " " +
+                    prefix);
 }
 
-// Marks the part open at fd, just made, as a writer's.
-void MarkPart(int fd) {
-    const std::string mark = MarkOf(fd);
+// Marks the part open at fd, just made, as a writer's of a part whose name
+// starts with prefix.
+void MarkPart(int fd, const std::string& prefix) {
+    const std::string mark = MarkOf(fd, prefix);
     // A file system that keeps no such attribute leaves the part unmarked,
     // and so never taken by a cleanup.
     if (!mark.empty())
@@ -216,30 +221,30 @@ void MarkPart(int fd) {
 }
 
 // Whether the file open at fd carries the mark a writer set on it as it
-// made that very file.
-bool MarkedAsMade(int fd) {
+// made that very file, a part whose name starts with prefix.
+bool MarkedAsMade(int fd, const std::string& prefix) {
     char text[kMarkRoom];
     const ssize_t n = ::fgetxattr(fd, kMarkAttribute, text, sizeof text);
-    const std::string mark = n > 0 ? MarkOf(fd) : std::string();
+    const std::string mark = n > 0 ? MarkOf(fd, prefix) : std::string();
     return !mark.empty() && mark == std::string(text, static_cast<std::size_t>(n));
 }
 
 // Removes the part name in the folder open at folder, a regular file of one
-// name (fstatat found it as st), when it carries its writer's mark and no
-// writer holds it: a writer locks its part from its making until it is
-// renamed or removed, and the lock goes with its process, so a free lock
-// proves the writer gone. A mark holds the part's device, so a part seen
+// name (fstatat found it as st), when it carries the mark a writer of a part
+// whose name starts with prefix set on it and no writer holds it: a writer
+// locks its part from its making until it is renamed or removed, and the
+// lock goes with its process, so a free lock proves the writer gone. A mark holds the part's device, so a part seen
 // through another mount (a FUSE view, where that lock does not show) never
 // matches. The lock is held while removing, so a writer that made it a
 // moment ago finds, once it has the lock, that its part lost its name and
 // makes another.
-void RemoveIfLeftover(int folder, const std::string& name, const struct stat& st) {
+void RemoveIfLeftover(int folder, const std::string& name, const struct stat& st, const std::string& prefix) {
     const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return;
     struct stat opened;
     if (::fstat(fd, &opened) == 0 && SameFile(opened, st) && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && MarkedAsMade(fd))
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && MarkedAsMade(fd, prefix))
         (void)RemoveSameIn(folder, name, opened);
     ::close(fd);
 }
@@ -265,7 +270,7 @@ int MakePart(int folder, const std::string& prefix, mode_t mode, std::string& pa
             return -1;
         const int fd = ::openat(folder, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0)
-            MarkPart(fd);
+            MarkPart(fd, prefix);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -314,7 +319,7 @@ int NamePart(int fd, int folder, const std::string& prefix, std::string& part) {
     const std::string unnamed = DescriptorPath(fd);
     // Marked and locked before it has a name, so it never stands there
     // unmarked, nor for a moment unlocked.
-    MarkPart(fd);
+    MarkPart(fd, prefix);
     ::flock(fd, LOCK_EX | LOCK_NB);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         if (!DrawPartName(prefix, part))
@@ -840,7 +845,7 @@ void PartFile::RemoveLeftoversIn(const std::string& folder, const std::string& p
             return;
         struct stat st;
         if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            RemoveIfLeftover(folderFd, name, st);
+            RemoveIfLeftover(folderFd, name, st, prefix);
     }
     if (folderFd >= 0)
         ::close(folderFd);
