@@ -231,8 +231,11 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
     // again, taken once where it first stands (bsdtar lists it once): it
     // reads nothing the first did not. A count that counts the copies
     // names one local header twice, and records on one header that differ
-    // overlap.
+    // overlap. So do copies that, taken where they last stand, would order
+    // the entries otherwise: the last entry would not be the one python's
+    // zipfile and unzip end on.
     std::vector<bool> copy;
+    std::vector<std::uint32_t> lastCopy;
     for (std::size_t k = 1, first = 0; k < order.size(); ++k) {
         if (spans_[order[k]].offset != spans_[order[first]].offset) {
             first = k;
@@ -240,8 +243,14 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
         }
         if (!sameRecord(spans_[order[first]].record, spans_[order[k]].record))
             return kCoreOverlap;
-        copy.resize(spans_.size());
+        if (copy.empty()) {
+            copy.resize(spans_.size());
+            lastCopy.resize(spans_.size());
+            for (std::uint32_t i = 0; i < lastCopy.size(); ++i)
+                lastCopy[i] = i;
+        }
         copy[order[k]] = true;
+        lastCopy[order[first]] = order[k];
     }
     if (!copy.empty()) {
         if (spans_.size() % kCountModulus == endRecordCount)
@@ -249,6 +258,9 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
         std::size_t kept = 0;
         for (std::size_t i = 0; i < spans_.size(); ++i) {
             if (!copy[i]) {
+                if (kept > 0 && lastCopy[i] < lastCopy[kept - 1])
+                    return kCoreOverlap;
+                lastCopy[kept] = lastCopy[i];
                 spans_[kept] = spans_[i];
                 compressed[kept++] = compressed[i];
             }
@@ -266,17 +278,15 @@ int ZipArchiveCore::mapEntries(std::uint64_t sourceSize, std::uint16_t endRecord
     // check, modulo 65,536) and no record begins inside it: a count made to
     // agree must not hide the records it swallows. Bytes too few for a
     // record after the last one are slack on the same terms, as unzip
-    // passes over them.
+    // passes over them: the last record swallows none either.
     // Cut short, the entries past the last record that reads answer
     // Corrupt, as many as the end record counts and at least one, so that
     // no entry hides behind the damage; a directory without one record is
     // no archive.
     const int records = static_cast<int>(spans_.size());
     const bool counted = records > 0 && records % kCountModulus == endRecordCount;
-    if (position == directoryEnd ||
-        (counted && position > directoryEnd &&
-         !holdsRecordStart(lastRecord + kZipCentralHeaderSize, directoryEnd, window)) ||
-        (counted && tailTooShort && !holdsRecordStart(position, directoryEnd, window)))
+    if (position == directoryEnd || (counted && (position > directoryEnd || tailTooShort) &&
+                                     !holdsRecordStart(lastRecord + kZipCentralHeaderSize, directoryEnd, window)))
         entryCount_ = records;
     else if (records == 0)
         return kCoreBadZip;

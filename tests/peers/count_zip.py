@@ -4,7 +4,7 @@ then replaces its end (the Zip64 end record and locator zipfile adds past
 65,535 entries, and the end record) with one plain end record that gives
 the entry count asked for: the central directory stays as zipfile wrote it.
 
-count_zip.py RECORDS COUNT OUT [--spoil N] [--stretch N] [--copy N] [--shorten N:X]
+count_zip.py RECORDS COUNT OUT [--spoil N] [--stretch N[:K]] [--copy N[:M]] [--shorten N:X]
              [--disk N] [--this-disk N] [--folders] [FILE...]
     RECORDS entries, "note-00000" upwards (folders "note-00000/" with
     --folders), of which the last ones hold the FILEs' bytes, deflated,
@@ -12,8 +12,9 @@ count_zip.py RECORDS COUNT OUT [--spoil N] [--stretch N] [--copy N] [--shorten N
     the end record; TOTAL:HERE gives the entries on this disk apart.
     --spoil N changes the signature of the Nth central record (from 0), so
     that no reader finds a record there; --stretch N lengthens its comment
-    over the records after it and one byte of the end record. --copy N
-    repeats the Nth central record, byte for byte, after the last one, the
+    over the records after it and one byte of the end record (N:K: up to K
+    bytes before the directory's end). --copy N repeats the Nth central
+    record, byte for byte, after the last one (N:M: before the Mth), the
     directory's size covering it and the count as given. --shorten N:X
     gives the FILEs' entries a "UT" time block of 9 bytes and lowers the
     Nth central record's extra length to X, leaving 9 - X bytes after it
@@ -49,8 +50,8 @@ def main():
     args.add_argument("count")
     args.add_argument("out")
     args.add_argument("--spoil", type=int)
-    args.add_argument("--stretch", type=int)
-    args.add_argument("--copy", type=int)
+    args.add_argument("--stretch")
+    args.add_argument("--copy")
     args.add_argument("--shorten")
     args.add_argument("--disk", type=int, default=0)
     args.add_argument("--this-disk", type=int, default=0)
@@ -75,9 +76,11 @@ def main():
     if stop != offset + size:
         raise SystemExit("the directory does not end where its size says")
     if a.copy is not None:
-        at = record(data, offset, a.copy)
+        number, _, before = a.copy.partition(":")
+        at = record(data, offset, int(number))
         copy = data[at : record(data, at, 1)]
-        data[stop:stop] = copy
+        into = record(data, offset, int(before)) if before else stop
+        data[into:into] = copy
         stop += len(copy)
         size += len(copy)
     if a.shorten:
@@ -86,9 +89,11 @@ def main():
     if a.spoil is not None:
         struct.pack_into("<I", data, record(data, offset, a.spoil), CENTRAL + 1)
     if a.stretch is not None:
-        at = record(data, offset, a.stretch)
+        number, _, short = a.stretch.partition(":")
+        at = record(data, offset, int(number))
         n, x, c = struct.unpack_from("<HHH", data, at + 28)
-        struct.pack_into("<H", data, at + 32, c + stop + 1 - (at + CENTRAL_SIZE + n + x + c))
+        reach = stop - int(short) if short else stop + 1
+        struct.pack_into("<H", data, at + 32, c + reach - (at + CENTRAL_SIZE + n + x + c))
     total, _, here = a.count.partition(":")
     tail = struct.pack("<IHHHHIIH", END, a.this_disk, a.disk, int(here or total), int(total), size, offset, 0)
     with open(a.out, "wb") as f:

@@ -862,12 +862,15 @@ protected:
             return Path("tricky.grz");
         }
         if (kind == "CountOf0xFFFFOver65536" || kind == "CountBelowRecords" || kind == "JournalRecordSpoiled" ||
-            kind == "JournalRecordSwallowed" || kind == "UnsignedJournalRecordSwallowed") {
+            kind == "JournalRecordSwallowed" || kind == "UnsignedJournalRecordSwallowed" ||
+            kind == "JournalRecordCopiedFirst" || kind == "JournalRecordSwallowedBeforeSlack") {
             // An older journal just before the journal, under an end record
             // that counts fewer entries than the directory holds; or the
             // journal's record spoiled, or swallowed by the comment of the
             // older one's, under a count that leaves it out, or its
-            // signature lost there too under the count of all three.
+            // signature lost there too under the count of all three; or
+            // the journal's record repeated before the others, or swallowed
+            // but for a few bytes left as if slack.
             const QString older = Path("older.grv");
             EXPECT_TRUE(QFile::copy(Fixture("journal.grv"), older));
             QFile::setPermissions(older, QFile::ReadOwner | QFile::WriteOwner);
@@ -875,9 +878,9 @@ protected:
             const bool many = kind == "CountOf0xFFFFOver65536";
             QStringList args = {QStringLiteral(GRV_SOURCE_DIR "/tests/peers/count_zip.py"),
                                 many ? "65536" : "3",
-                                many                                       ? "65535"
-                                : kind == "UnsignedJournalRecordSwallowed" ? "3"
-                                                                           : "2",
+                                many ? "65535"
+                                : kind == "UnsignedJournalRecordSwallowed" || kind == "JournalRecordCopiedFirst" ? "3"
+                                                                                                                 : "2",
                                 Path("counted.grz"),
                                 older,
                                 Fixture("journal.grv")};
@@ -887,6 +890,10 @@ protected:
                 args << "--stretch" << "1";
             if (kind == "UnsignedJournalRecordSwallowed")
                 args << "--spoil" << "2";
+            if (kind == "JournalRecordCopiedFirst")
+                args << "--copy" << "2:0";
+            if (kind == "JournalRecordSwallowedBeforeSlack")
+                args << "--stretch" << "1:30";
             // Folders cost the restore no extraction.
             if (many)
                 args << "--folders";
@@ -951,7 +958,8 @@ INSTANTIATE_TEST_SUITE_P(Archives, FolderArchiveTest,
                                            "FullOverlap", "QuotedOverlap", "Padded", "WrongPassword",
                                            "CountOf0xFFFFOver65536", "CountBelowRecords", "JournalRecordSpoiled",
                                            "JournalRecordSwallowed", "UnsignedJournalRecordSwallowed", "RecordCopied",
-                                           "ExtraShortened"));
+                                           "ExtraShortened", "JournalRecordCopiedFirst",
+                                           "JournalRecordSwallowedBeforeSlack"));
 
 // The journal that is open stays open and untouched when the restore fails.
 class FailingArchiveTest : public FolderArchiveTest {};
