@@ -234,12 +234,17 @@ int multipartPage(const StringBuffer& charset) {
     return requestPage(charset.getString());
 }
 
-void toCharset(const unsigned char* bytes, unsigned int n, const char* charset, DataBuffer& out) {
-    writeFormText(charset, requestPage(charset), bytes, n, out);
+// A form's pairs and multipart values, their encoders chosen once.
+FormCharset pairCharset(const char* charset) {
+    return formCharset(charset, requestPage(charset));
 }
 
-void multipartText(const DataBuffer& data, const StringBuffer& charset, DataBuffer& out) {
-    writeFormText(charset.getString(), multipartPage(charset), data.getData(), data.getSize(), out);
+FormCharset partCharset(const StringBuffer& charset) {
+    return formCharset(charset.getString(), multipartPage(charset));
+}
+
+void multipartText(const DataBuffer& data, const FormCharset& charset, DataBuffer& out) {
+    writeFormText(charset, data.getData(), data.getSize(), out);
 }
 
 void normalizedCharset(const char* charset, StringBuffer& out) {
@@ -479,6 +484,7 @@ void HttpRequestData::removeAll() {
 }
 
 void HttpRequestData::joinParams(StringBuffer& out, const char* charset, bool encode) const {
+    const FormCharset form = pairCharset(charset);
     for (int i = 0; i < getCount(); ++i) {
         HttpRequestItem* item = getItem(i);
         if (item == nullptr)
@@ -486,9 +492,9 @@ void HttpRequestData::joinParams(StringBuffer& out, const char* charset, bool en
         DataBuffer name;
         DataBuffer value;
         const StringBuffer& utf8Name = item->name.getUtf8Sb();
-        toCharset(reinterpret_cast<const unsigned char*>(utf8Name.getString()),
-                  static_cast<unsigned int>(utf8Name.getSize()), charset, name);
-        toCharset(item->data.getData(), item->data.getSize(), charset, value);
+        writeFormText(form, reinterpret_cast<const unsigned char*>(utf8Name.getString()),
+                      static_cast<unsigned int>(utf8Name.getSize()), name);
+        writeFormText(form, item->data.getData(), item->data.getSize(), value);
         if (i != 0)
             out.appendChar('&');
         if (encode) {
@@ -508,23 +514,23 @@ void HttpRequestData::joinParams(StringBuffer& out, const char* charset, bool en
 bool HttpRequestData::textFitsCharset(const char* charset, bool pairs, bool multipart) const {
     StringBuffer cs;
     normalizedCharset(charset, cs);
-    const int pairPage = requestPage(charset);
-    const int partPage = multipartPage(cs);
+    const FormCharset pair = pairCharset(charset);
+    const FormCharset part = partCharset(cs);
     // Sent by the one rule the roads that write a form's text follow.
-    auto fits = [charset, &cs](bool multipartValue, int page, const unsigned char* bytes, unsigned int n) {
+    auto fits = [](const FormCharset& form, const unsigned char* bytes, unsigned int n) {
         DataBuffer scratch;
-        return writeFormText(multipartValue ? cs.getString() : charset, page, bytes, n, scratch);
+        return writeFormText(form, bytes, n, scratch);
     };
     for (int i = 0; i < getCount(); ++i) {
         HttpRequestItem* item = getItem(i);
         if (item == nullptr)
             continue;
         const StringBuffer& name = item->name.getUtf8Sb();
-        if (pairs && (!fits(false, pairPage, reinterpret_cast<const unsigned char*>(name.getString()),
+        if (pairs && (!fits(pair, reinterpret_cast<const unsigned char*>(name.getString()),
                             static_cast<unsigned int>(name.getSize())) ||
-                      !fits(false, pairPage, item->data.getData(), item->data.getSize())))
+                      !fits(pair, item->data.getData(), item->data.getSize())))
             return false;
-        if (multipart && item->strUtf8 && !fits(true, partPage, item->data.getData(), item->data.getSize()))
+        if (multipart && item->strUtf8 && !fits(part, item->data.getData(), item->data.getSize()))
             return false;
     }
     return true;
@@ -570,6 +576,7 @@ void HttpRequestData::loadXml(ClsXml& node) {
 std::uint64_t HttpRequestData::computeMultipartSize(const char* boundary, const char* charset, LogBase& log) {
     StringBuffer cs;
     normalizedCharset(charset, cs);
+    const FormCharset part = partCharset(cs);
     LogNull quiet;
     std::uint64_t total = 0;
     for (int i = 0; i < getCount(); ++i) {
@@ -583,7 +590,7 @@ std::uint64_t HttpRequestData::computeMultipartSize(const char* boundary, const 
             if (!item->loadStreamedFile(log))
                 return 0;
             DataBuffer text;
-            multipartText(item->data, cs, text);
+            multipartText(item->data, part, text);
             total += text.getSize();
         } else {
             bool ok = false;
@@ -602,6 +609,7 @@ std::uint64_t HttpRequestData::computeMultipartSize(const char* boundary, const 
 bool HttpRequestData::buildMultipartBody(const char* boundary, const char* charset, DataBuffer& out, LogBase& log) {
     StringBuffer cs;
     normalizedCharset(charset, cs);
+    const FormCharset part = partCharset(cs);
     log.enterContext("MultipartFormData", true);
     bool ok = true;
     for (int i = 0; ok && i < getCount(); ++i) {
@@ -618,7 +626,7 @@ bool HttpRequestData::buildMultipartBody(const char* boundary, const char* chars
         out.appendSb(head);
         if (item->strUtf8) {
             DataBuffer text;
-            multipartText(item->data, cs, text);
+            multipartText(item->data, part, text);
             out.appendDb(text);
             log.logDataLong("dataSize", static_cast<int>(text.getSize()));
         } else {
@@ -642,6 +650,7 @@ bool HttpRequestData::streamMultipart(const char* boundary, const char* charset,
                                       ProgressMonitor* pm, bool verbose) {
     StringBuffer cs;
     normalizedCharset(charset, cs);
+    const FormCharset part = partCharset(cs);
     const std::uint64_t length = computeMultipartSize(boundary, charset, log);
     StringBuffer header(headerText);
     header.append("Content-Type: multipart/form-data; boundary=");
@@ -704,7 +713,7 @@ bool HttpRequestData::streamMultipart(const char* boundary, const char* charset,
                 if (!item->loadStreamedFile(log))
                     break;
                 DataBuffer text;
-                multipartText(item->data, cs, text);
+                multipartText(item->data, part, text);
                 counter += text.getSize();
                 if (!out.writeDb(text, pm, log)) {
                     log.logError("Failed to send text to output");

@@ -26,6 +26,12 @@ constexpr std::uint32_t kMinusSign = 0x2212, kFullWidthHyphenMinus = 0xFF0D;
 constexpr std::uint32_t kHalfWidthKatakanaFirst = 0xFF61, kHalfWidthKatakanaLast = 0xFF9F;
 constexpr std::size_t kHalfWidthKatakanaCount = kHalfWidthKatakanaLast - kHalfWidthKatakanaFirst + 1;
 constexpr unsigned char kHalfWidthKatakanaLead = 0xEF;
+// UTF-8's first bytes of U+E000-U+EFFF, of the yen sign (and the cent and
+// pound signs), and of the minus sign and overline (U+2000-U+2FFF).
+constexpr unsigned char kPrivateUseLead = 0xEE, kYenSignLead = 0xC2, kMinusSignLead = 0xE2;
+// Page 932's lead bytes of JIS X 0208's rows 1-8, 16-62 and 63-84.
+constexpr unsigned char kSjisRow1Lead = 0x81, kSjisRow8Lead = 0x84, kSjisRow16Lead = 0x88, kSjisRow62Lead = 0x9F,
+                        kSjisRow63Lead = 0xE0, kSjisRow84Lead = 0xEA;
 // Page 932's byte of U+FF61.
 constexpr unsigned char kHalfWidthKatakanaByte = 0xA1;
 constexpr std::uint32_t kShiftOut = 0x0E, kShiftIn = 0x0F, kEscape = 0x1B;
@@ -54,10 +60,47 @@ bool convertText(EncodingConvert& conv, int page, const unsigned char* utf8, uns
 // reads back as it, so that nothing need be read back: 1; 0 where one has
 // no such code, -1 for a page not written so (the output as it was then).
 // UTF-16 and UTF-32 are left to the reading back: their converter takes a
-// leading U+FEFF for a mark; ISO-2022-JP and GB18030 are no table pages.
+// leading U+FEFF for a mark; GB18030 is no table page, ISO-2022-JP is
+// written through page 932.
+int writeExactly(int page, const unsigned char* utf8, unsigned int n, DataBuffer& out);
+
+// Whether page 932's codes lie in ASCII but the escape and shifts and in
+// JIS X 0208's own rows, where the ISO-2022-JP writer's escapes read back
+// as the same codes.
+bool inJisX0208Rows(const unsigned char* p, unsigned int n) {
+    for (unsigned int i = 0; i < n; ++i) {
+        const unsigned char c = p[i];
+        if (c < kHighBit) {
+            if (c == kEscape || c == kShiftOut || c == kShiftIn)
+                return false;
+            continue;
+        }
+        const bool standardRows = (c >= kSjisRow1Lead && c <= kSjisRow8Lead) ||
+                                  (c >= kSjisRow16Lead && c <= kSjisRow62Lead) ||
+                                  (c >= kSjisRow63Lead && c <= kSjisRow84Lead);
+        if (!standardRows || i + 1 >= n)
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+// ISO-2022-JP is written through page 932: a text whose every character
+// has a code there that reads back as it, all in JIS X 0208's own rows,
+// reads back as itself. Anything else is left to the reading back (-1).
+int writeIso2022JpExactly(const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    DataBuffer codes;
+    if (writeExactly(kShiftJisPage, utf8, n, codes) != 1 || !inJisX0208Rows(codes.getData(), codes.getSize()))
+        return -1;
+    Japanese().shiftJisToIso2022Jp(codes.getData(), codes.getSize(), out);
+    return 1;
+}
+
 int writeExactly(int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage)
+        return writeIso2022JpExactly(utf8, n, out);
     if (page == kUtf16LePage || page == kUtf16BePage || page == kUtf32LePage || page == kUtf32BePage ||
-        (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage) || page == kGb18030Page)
+        page == kGb18030Page)
         return -1;
     const unsigned int start = out.getSize();
     EncodingConvert conv;
@@ -92,36 +135,72 @@ bool appendFullWidthKatakana(std::uint32_t cp, DataBuffer& out) {
     return form.getSize() != 0 && out.appendDb(form);
 }
 
+// The bytes that begin a character one of browserInput's steps looks at.
+struct StepBytes {
+    std::array<bool, 256> looked{};
+
+    StepBytes(bool japanese, bool iso2022) {
+        looked[kPrivateUseLead] = looked[kHalfWidthKatakanaLead] = true;
+        looked[kYenSignLead] = looked[kMinusSignLead] = japanese;
+        looked[kShiftOut] = looked[kShiftIn] = looked[kEscape] = iso2022;
+    }
+};
+
 // The characters a browser's encoder looks up for the text, as its steps
 // before the lookup have them: U+2212 as U+FF0D under the Japanese
 // encodings, the yen sign and overline as the bytes of '\\' and '~' under
 // Shift_JIS and EUC-JP (JIS X 0201's), half-width katakana as full-width
-// under ISO-2022-JP. False
-// for a character it never writes: private use (under GBK, whose table
-// has some, the name's own codes decide), and the shifts and escape
-// under ISO-2022-JP.
-bool browserInput(const char* encoding, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+// under ISO-2022-JP. `changed` false (nothing written) where no step
+// changes the text, which is then looked up as it is. False for a
+// character it never writes: private use (under GBK, whose table has some,
+// the name's own codes decide), and the shifts and escape under
+// ISO-2022-JP.
+bool browserInput(const char* encoding, const unsigned char* utf8, unsigned int n, DataBuffer& out, bool& changed) {
     const bool iso2022 = isEncoding(encoding, "iso-2022-jp");
     const bool japanese = iso2022 || isEncoding(encoding, "shift_jis") || isEncoding(encoding, "euc-jp");
+    changed = false;
+    // Elsewhere only private use is looked at, which most text lacks.
+    if (n == 0 || (!japanese && std::memchr(utf8, kPrivateUseLead, n) == nullptr &&
+                   std::memchr(utf8, kHalfWidthKatakanaLead, n) == nullptr))
+        return true;
+    // Text not yet copied begins at `piece`: most text is copied never.
+    unsigned int piece = 0;
+    // Only these bytes begin a character a step looks at; the rest,
+    // ill-formed or not, are left to the encoder, which refuses what is
+    // not UTF-8.
+    static const StepBytes kOther(false, false), kJapanese(true, false), kIso2022(true, true);
+    const StepBytes& steps = iso2022 ? kIso2022 : japanese ? kJapanese : kOther;
     for (unsigned int i = 0; i < n;) {
+        while (i < n && !steps.looked[utf8[i]])
+            ++i;
+        if (i == n)
+            break;
+        if (utf8[i] < kHighBit)
+            return false;
         std::uint32_t cp = 0;
         const int length = utf8ScalarAt(utf8 + i, n - i, cp);
         if (length <= 0 || (cp >= kPrivateUseFirst && cp <= kPrivateUseLast))
             return false;
-        if (japanese && cp == kMinusSign) {
-            out.appendCharUtf8(kFullWidthHyphenMinus);
-        } else if (japanese && !iso2022 && jisRomanByte(cp) != 0) {
-            out.appendChar(static_cast<unsigned char>(jisRomanByte(cp)));
-        } else if (iso2022 && (cp == kShiftOut || cp == kShiftIn || cp == kEscape)) {
-            return false;
-        } else if (iso2022 && cp >= kHalfWidthKatakanaFirst && cp <= kHalfWidthKatakanaLast) {
-            if (!appendFullWidthKatakana(cp, out))
-                return false;
-        } else {
-            out.append(utf8 + i, static_cast<unsigned int>(length));
+        const unsigned int next = i + static_cast<unsigned int>(length);
+        const bool minus = japanese && cp == kMinusSign;
+        const char roman = japanese && !iso2022 ? jisRomanByte(cp) : 0;
+        const bool katakana = iso2022 && cp >= kHalfWidthKatakanaFirst && cp <= kHalfWidthKatakanaLast;
+        if (!minus && roman == 0 && !katakana) {
+            i = next;
+            continue;
         }
-        i += static_cast<unsigned int>(length);
+        out.append(utf8 + piece, i - piece);
+        if (minus)
+            out.appendCharUtf8(kFullWidthHyphenMinus);
+        else if (roman != 0)
+            out.appendChar(static_cast<unsigned char>(roman));
+        else if (!appendFullWidthKatakana(cp, out))
+            return false;
+        changed = true;
+        piece = i = next;
     }
+    if (changed)
+        out.append(utf8 + piece, n - piece);
     return true;
 }
 
@@ -147,22 +226,33 @@ bool browserReadsAsPage(const char* encoding, const unsigned char* p, unsigned i
 }
 
 // The codes of an encoding as a browser's encoder writes them, by the
-// library's table of the page that reads that encoding.
+// library's table of the page that reads that encoding, appended; the
+// output as it was where it writes none.
 bool writeBrowserPiece(const char* encoding, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
-    DataBuffer input, bytes, back;
-    if (!browserInput(encoding, utf8, n, input))
+    DataBuffer stepped;
+    bool changed = false;
+    if (!browserInput(encoding, utf8, n, stepped, changed))
         return false;
-    const int exact = writeExactly(page, input.getData(), input.getSize(), bytes);
-    if (exact >= 0)
-        return exact == 1 && browserReadsAsPage(encoding, bytes.getData(), bytes.getSize()) && out.appendDb(bytes);
+    const unsigned char* input = changed ? stepped.getData() : utf8;
+    const unsigned int count = changed ? stepped.getSize() : n;
+    const unsigned int start = out.getSize();
+    const int exact = writeExactly(page, input, count, out);
+    if (exact == 1 && browserReadsAsPage(encoding, out.getData() + start, out.getSize() - start))
+        return true;
+    if (exact >= 0) {
+        out.shorten(out.getSize() - start);
+        return false;
+    }
     EncodingConvert conv;
+    DataBuffer back;
     std::uint64_t replaced = 0;
-    if (!convertText(conv, page, input.getData(), input.getSize(), bytes) || conv.getDroppedCount() != 0 ||
-        !browserReadsAsPage(encoding, bytes.getData(), bytes.getSize()) ||
-        !conv.decodeToUtf8(page, bytes.getData(), bytes.getSize(), back, replaced) || replaced != 0 ||
-        !back.equalsDb(input))
-        return false;
-    return out.appendDb(bytes);
+    if (convertText(conv, page, input, count, out) && conv.getDroppedCount() == 0 &&
+        browserReadsAsPage(encoding, out.getData() + start, out.getSize() - start) &&
+        conv.decodeToUtf8(page, out.getData() + start, out.getSize() - start, back, replaced) && replaced == 0 &&
+        back.getSize() == count && (count == 0 || std::memcmp(back.getData(), input, count) == 0))
+        return true;
+    out.shorten(out.getSize() - start);
+    return false;
 }
 
 const Big5Letter* big5Letter(std::uint32_t cp) {
@@ -201,14 +291,12 @@ bool writeBig5Text(int page, const unsigned char* utf8, unsigned int n, DataBuff
 // The codes of the label's encoding as a browser's encoder writes them.
 // UTF-16's labels are left to the name's page: a browser sends such a form
 // as UTF-8.
-bool writeBrowserText(const char* label, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
-    const char* encoding = webEncodingName(label);
-    const int page = encoding ? static_cast<int>(webEncodingCodePage(encoding)) : 0;
-    if (page == 0 || page == kUtf8Page || page == kUtf16LePage || page == kUtf16BePage)
+bool writeBrowserText(const FormCharset& charset, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    if (charset.browserPage == 0)
         return false;
-    if (isEncoding(encoding, "big5"))
-        return writeBig5Text(page, utf8, n, out);
-    return writeBrowserPiece(encoding, page, utf8, n, out);
+    if (isEncoding(charset.encoding, "big5"))
+        return writeBig5Text(charset.browserPage, utf8, n, out);
+    return writeBrowserPiece(charset.encoding, charset.browserPage, utf8, n, out);
 }
 
 bool endsWithAsciiEscape(const DataBuffer& out, unsigned int start) {
@@ -347,14 +435,22 @@ bool withFullWidthKatakana(const char* name, const unsigned char* utf8, unsigned
 }
 
 bool holdsJisRoman(const unsigned char* utf8, unsigned int n) {
-    for (unsigned int i = 0; i < n;) {
-        std::uint32_t cp = 0;
-        const int length = utf8ScalarAt(utf8 + i, n - i, cp);
-        if (length <= 0)
-            return false;
-        if (jisRomanByte(cp) != 0)
-            return true;
-        i += static_cast<unsigned int>(length);
+    // Only the yen sign's and the overline's first bytes are read, which
+    // most text lacks.
+    for (const unsigned char lead : {kYenSignLead, kMinusSignLead}) {
+        for (unsigned int i = 0; i < n;) {
+            const void* at = std::memchr(utf8 + i, lead, n - i);
+            if (at == nullptr)
+                break;
+            i = static_cast<unsigned int>(static_cast<const unsigned char*>(at) - utf8);
+            std::uint32_t cp = 0;
+            const int length = utf8ScalarAt(utf8 + i, n - i, cp);
+            if (length <= 0)
+                return false;
+            if (jisRomanByte(cp) != 0)
+                return true;
+            i += static_cast<unsigned int>(length);
+        }
     }
     return false;
 }
@@ -387,20 +483,38 @@ bool writeJisRomanAsNamed(const char* name, int page, const unsigned char* utf8,
     return writeJisRomanRuns(utf8, n, false, namedPiece, out);
 }
 
-bool writeFormText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+FormCharset formCharset(const char* label, int page) {
+    FormCharset charset;
+    charset.label = label;
+    charset.page = page;
+    const char* encoding = webEncodingName(label);
+    const int browserPage = encoding ? static_cast<int>(webEncodingCodePage(encoding)) : 0;
+    if (browserPage != 0 && browserPage != kUtf8Page && browserPage != kUtf16LePage && browserPage != kUtf16BePage) {
+        charset.encoding = encoding;
+        charset.browserPage = browserPage;
+    }
+    return charset;
+}
+
+bool writeFormText(const FormCharset& charset, const unsigned char* utf8, unsigned int n, DataBuffer& out) {
+    const int page = charset.page;
     if (page == 0 || page == kUtf8Page)
         return out.append(utf8, n);
     const unsigned int start = out.getSize();
     if (page >= kIso2022JpFirstPage && page <= kIso2022JpLastPage && holdsJisRoman(utf8, n)) {
-        auto browserPiece = [label](const unsigned char* p, unsigned int k, DataBuffer& o) {
-            return writeBrowserText(label, p, k, o);
+        auto browserPiece = [&charset](const unsigned char* p, unsigned int k, DataBuffer& o) {
+            return writeBrowserText(charset, p, k, o);
         };
         if (writeJisRomanRuns(utf8, n, true, browserPiece, out))
             return true;
         out.shorten(out.getSize() - start);
-        return writeJisRomanAsNamed(label, page, utf8, n, out);
+        return writeJisRomanAsNamed(charset.label, page, utf8, n, out);
     }
-    return writeBrowserText(label, utf8, n, out) || writeNamedText(label, page, utf8, n, out);
+    if (writeBrowserText(charset, utf8, n, out))
+        return true;
+    // Big5's letters may have gone before a piece it does not write.
+    out.shorten(out.getSize() - start);
+    return writeNamedText(charset.label, page, utf8, n, out);
 }
 
 } // namespace tessik

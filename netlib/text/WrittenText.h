@@ -39,11 +39,24 @@ bool holdsJisRoman(const unsigned char* utf8, unsigned int n);
 // name, or a text the codec does not write, the output then unfinished.
 bool writeJisRomanAsNamed(const char* name, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out);
 
+// A form's charset label with its encoders chosen, once for all the
+// form's values: `page` is the library's page for the name (0 or UTF-8's
+// for text that stays UTF-8), `browserPage` the page that reads the
+// label's browser encoding `encoding` (0 and null where a browser writes
+// no codes of its own for the label). `label` is borrowed.
+struct FormCharset {
+    const char* label = nullptr;
+    int page = 0;
+    const char* encoding = nullptr;
+    int browserPage = 0;
+};
+
+FormCharset formCharset(const char* label, int page);
+
 // A form's text (UTF-8) under its charset label, appended: in the codes a
 // browser's encoder for the label writes where it writes the text, else in
-// those python's codec of the name writes (`page` is the library's page for
-// the name, 0 or UTF-8's for text that stays UTF-8). False where neither
-// writes it, the output then unfinished.
-bool writeFormText(const char* label, int page, const unsigned char* utf8, unsigned int n, DataBuffer& out);
+// those python's codec of the name writes. False where neither writes it,
+// the output then unfinished.
+bool writeFormText(const FormCharset& charset, const unsigned char* utf8, unsigned int n, DataBuffer& out);
 
 } // namespace tessik
