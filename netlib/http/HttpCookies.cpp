@@ -1,7 +1,10 @@
 // The connection's two cookie steps: the Cookie line a request carries, and
 // the cookies a response sets, both kept in the options' cookie store.
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -40,9 +43,9 @@ std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
 }
 
-// The Secure cookies kept for a document, by name, read once per answer:
-// each of the answer's cookies is weighed against those of its own names,
-// not against the whole jar.
+// The Secure cookies kept for a document, by name and path, read once per
+// answer: each of the answer's cookies is weighed against those of its own
+// names under the paths that hold its own, not against the whole jar.
 class KeptSecureNames {
 public:
     KeptSecureNames(const CookieJar* jar, std::int64_t now) {
@@ -53,7 +56,7 @@ public:
             for (int a = 0; a < kept->getNumPairs(); ++a) {
                 StringBuffer name;
                 kept->getPairName(a, name);
-                std::vector<const Cookie*>& of = m_byName[name.getString()];
+                std::vector<const Cookie*>& of = m_byName[name.getString()][kept->getPath().getString()];
                 if (of.empty() || of.back() != kept)
                     of.push_back(kept);
             }
@@ -67,22 +70,39 @@ public:
     bool shadows(const Cookie& cookie) const {
         if (m_byName.empty())
             return false;
-        const char* path = cookie.getPath().getString();
+        const std::string_view path = cookie.getPath().getString();
         for (int b = 0; b < cookie.getNumPairs(); ++b) {
             StringBuffer name;
             cookie.getPairName(b, name);
             const auto found = m_byName.find(name.getString());
             if (found == m_byName.end())
                 continue;
-            for (const Cookie* kept : found->second)
-                if (kept->domainsOverlap(cookie) && kept->pathMatches(path))
+            // The paths whose cookies pathMatches lets through: none, "/",
+            // and the cookie's own cut at a '/' (before or after it) or whole.
+            if (shadowsUnder(found->second, "", cookie) || shadowsUnder(found->second, "/", cookie))
+                return true;
+            for (std::size_t n = 1; n <= path.size(); ++n)
+                if ((path[n - 1] == '/' || n == path.size() || path[n] == '/') && path.substr(0, n) != "/" &&
+                    shadowsUnder(found->second, path.substr(0, n), cookie))
                     return true;
         }
         return false;
     }
 
 private:
-    std::unordered_map<std::string, std::vector<const Cookie*>> m_byName;
+    using ByPath = std::map<std::string, std::vector<const Cookie*>, std::less<>>;
+
+    static bool shadowsUnder(const ByPath& paths, std::string_view path, const Cookie& cookie) {
+        const auto found = paths.find(path);
+        if (found == paths.end())
+            return false;
+        for (const Cookie* kept : found->second)
+            if (kept->domainsOverlap(cookie) && kept->pathMatches(cookie.getPath().getString()))
+                return true;
+        return false;
+    }
+
+    std::unordered_map<std::string, ByPath> m_byName;
 };
 
 // The promises a name's prefix makes (RFC 6265bis section 4.1.3), read as
