@@ -1,6 +1,12 @@
 // The connection's two cookie steps: the Cookie line a request carries, and
 // the cookies a response sets, both kept in the options' cookie store.
+#include <functional>
+#include <map>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "netlib/core/ExtPtrArray.h"
 #include "netlib/core/LogBase.h"
@@ -37,28 +43,67 @@ std::int64_t nowUnixSeconds() {
     return platform::CurrentUnixTimeMs() / kMsPerSecond;
 }
 
-// Whether a Secure cookie of one of the cookie's names is kept where the
-// cookie would stand in for it: domains that reach one another, and the
-// cookie's path within the kept one's. One that has expired by now is kept
-// no more, and shields nothing.
-bool shadowsSecureCookie(const CookieJar& jar, const Cookie& cookie, std::int64_t now) {
-    const char* path = cookie.getPath().getString();
-    for (int i = 0; i < jar.getCount(); ++i) {
-        const Cookie* kept = jar.getCookie(i);
-        if (kept == nullptr || !kept->isSecure() || kept->isExpired(now) || !kept->domainsOverlap(cookie) ||
-            !kept->pathMatches(path))
-            continue;
-        for (int a = 0; a < kept->getNumPairs(); ++a)
-            for (int b = 0; b < cookie.getNumPairs(); ++b) {
-                StringBuffer keptName, name;
-                kept->getPairName(a, keptName);
-                cookie.getPairName(b, name);
-                if (keptName.equals(name.getString()))
-                    return true;
+// The Secure cookies kept for a document, by name and path, read once per
+// answer: each of the answer's cookies is weighed against those of its own
+// names under the paths that hold its own, not against the whole jar.
+class KeptSecureNames {
+public:
+    KeptSecureNames(const CookieJar* jar, std::int64_t now) {
+        for (int i = 0; jar != nullptr && i < jar->getCount(); ++i) {
+            const Cookie* kept = jar->getCookie(i);
+            if (kept == nullptr || !kept->isSecure() || kept->isExpired(now))
+                continue;
+            for (int a = 0; a < kept->getNumPairs(); ++a) {
+                StringBuffer name;
+                kept->getPairName(a, name);
+                std::vector<const Cookie*>& of = m_byName[name.getString()][kept->getPath().getString()];
+                if (of.empty() || of.back() != kept)
+                    of.push_back(kept);
             }
+        }
     }
-    return false;
-}
+
+    // Whether a Secure cookie of one of the cookie's names is kept where the
+    // cookie would stand in for it: domains that reach one another, and the
+    // cookie's path within the kept one's. One that has expired by now is
+    // kept no more, and shields nothing.
+    bool shadows(const Cookie& cookie) const {
+        if (m_byName.empty())
+            return false;
+        const std::string_view path = cookie.getPath().getString();
+        for (int b = 0; b < cookie.getNumPairs(); ++b) {
+            StringBuffer name;
+            cookie.getPairName(b, name);
+            const auto found = m_byName.find(name.getString());
+            if (found == m_byName.end())
+                continue;
+            // The paths whose cookies pathMatches lets through: none, "/",
+            // and the cookie's own cut at a '/' (before or after it) or whole.
+            if (shadowsUnder(found->second, "", cookie) || shadowsUnder(found->second, "/", cookie))
+                return true;
+            for (std::size_t n = 1; n <= path.size(); ++n)
+                if ((path[n - 1] == '/' || n == path.size() || path[n] == '/') && path.substr(0, n) != "/" &&
+                    shadowsUnder(found->second, path.substr(0, n), cookie))
+                    return true;
+        }
+        return false;
+    }
+
+private:
+    using ByPath = std::map<std::string, std::vector<const Cookie*>, std::less<>>;
+
+    static bool shadowsUnder(const ByPath& paths, std::string_view path, const Cookie& cookie) {
+        const auto found = paths.find(path);
+        if (found == paths.end())
+            return false;
+        for (const Cookie* kept : found->second)
+            if (kept->domainsOverlap(cookie) && kept->pathMatches(cookie.getPath().getString()))
+                return true;
+        return false;
+    }
+
+    std::unordered_map<std::string, ByPath> m_byName;
+};
 
 // The promises a name's prefix makes (RFC 6265bis section 4.1.3), read as
 // curl reads them, in any case: a __Secure- cookie is Secure; a __Host-
@@ -144,6 +189,7 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
         kept.reset(store.LoadCookieJar(options.CookieDir.getString(), &options.cookieTable(), setter.getString(),
                                        nullptr, quiet));
     }
+    const KeptSecureNames keptSecure(kept.get(), now);
     // One answer's cookies all go to the setter's document: written once.
     std::vector<const Cookie*> accepted;
     for (int i = 0; i < cookies.getCount(); ++i) {
@@ -161,7 +207,7 @@ bool HttpClient::storeSetCookies(const HttpResponseHeader& header, HttpControl& 
             log.logData("Domain", cookie->getDomain().getString());
             continue;
         }
-        if (!secureChannel && (cookie->isSecure() || (kept != nullptr && shadowsSecureCookie(*kept, *cookie, now)))) {
+        if (!secureChannel && (cookie->isSecure() || keptSecure.shadows(*cookie))) {
             log.logError(kMsgSecureFromPlain);
             continue;
         }

@@ -772,11 +772,75 @@ TEST(CookieRoads, ACookieWithoutPathIsScopedToItsPageOnEveryRoad) {
     EXPECT_EQ(got, want);
 }
 
+namespace {
+
+// What the next plain request carries after an answer over TLS of
+// secureFields, then a plain answer of fields, in memory and in a folder:
+// ours, and python's http.cookiejar's after the same answers, sorted.
+// The order aside, which follows the elements the pairs are kept in.
+std::pair<std::string, std::string> pairsSentAfter(const std::string& secureFields, const std::string& fields) {
+    const grvtest::RunResult judged =
+        grvtest::Python("import email.message, http.cookiejar, sys, urllib.request\n"
+                        "jar = http.cookiejar.CookieJar()\n"
+                        "for scheme, text in zip(('https', 'http'), sys.stdin.read().split('\\n\\n')):\n"
+                        "    head = email.message.Message()\n"
+                        "    for line in text.split('\\r\\n'):\n"
+                        "        if line:\n"
+                        "            head['Set-Cookie'] = line.partition(': ')[2]\n"
+                        "    class Answer:\n"
+                        "        info = lambda self: head\n"
+                        "    jar.extract_cookies(Answer(), urllib.request.Request(scheme + '://127.0.0.1/'))\n"
+                        "asked = urllib.request.Request('http://127.0.0.1/')\n"
+                        "jar.add_cookie_header(asked)\n"
+                        "print('\\n'.join(sorted(asked.get_header('Cookie').split('; '))))\n",
+                        {}, secureFields + "\n\n" + fields);
+    EXPECT_TRUE(judged.Ok()) << judged.err;
+    grvtest::LoopbackPeers peers;
+    grvtest::TempDir dir;
+    std::string got;
+    for (const std::string& store : {std::string("memory"), dir.Path()}) {
+        const std::string plain = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        const int port =
+            peers.StartCaptureServer({"HTTP/1.1 200 OK\r\n" + fields + "Content-Length: 2\r\n\r\nok", plain});
+        ClsHttp http;
+        http.options().UseIEProxy = 0;
+        http.options().CookieDir.setString(store.c_str());
+        if (!secureFields.empty()) {
+            HttpResponseHeader head;
+            LogNull log;
+            head.parse(("HTTP/1.1 200 OK\r\n" + secureFields + "\r\n").c_str(), log);
+            HttpClient::storeSetCookies(head, http.options(), "127.0.0.1", "/", true,
+                                        platform::CurrentUnixTimeMs() / 1000, log, nullptr);
+        }
+        XString url, out;
+        url.setFromUtf8(("http://127.0.0.1:" + std::to_string(port) + "/").c_str());
+        http.QuickGetStr(url, out, false, nullptr, http.getLog());
+        http.QuickGetStr(url, out, false, nullptr, http.getLog());
+        const std::vector<std::string> seen = peers.CapturedRequests(port, 2);
+        peers.Stop(port);
+        const std::size_t at = seen.size() == 2 ? seen[1].find("\r\nCookie: ") : std::string::npos;
+        if (at == std::string::npos) {
+            ADD_FAILURE() << "no Cookie field on the second request, store " << store;
+            continue;
+        }
+        std::vector<std::string> pairs;
+        std::istringstream sent(seen[1].substr(at + 10, seen[1].find("\r\n", at + 2) - at - 10));
+        for (std::string pair; std::getline(sent, pair, ';'); sent >> std::ws)
+            pairs.push_back(pair);
+        std::sort(pairs.begin(), pairs.end());
+        for (const std::string& pair : pairs)
+            got += pair + "\n";
+    }
+    return {got, judged.out + judged.out};
+}
+
+} // namespace
+
 // One answer of 21,000 Set-Cookie fields (new names, names set again, names
 // set again with another lifetime) is stored whole, in memory and in a
 // folder, and the next request carries the pairs python's http.cookiejar
 // sends after the same answer: storing took the square of the fields'
-// number. The order aside, which follows the elements the pairs are kept in.
+// number.
 TEST(CookieRoads, AnAnswerOfManyCookiesIsStoredAsPythonsJarStoresIt) {
     installTextServices();
     constexpr int kNew = 20000, kAgain = 500, kLonger = 500;
@@ -788,47 +852,23 @@ TEST(CookieRoads, AnAnswerOfManyCookiesIsStoredAsPythonsJarStoresIt) {
     for (int i = 0; i < kLonger; ++i)
         fields += "Set-Cookie: c" + std::to_string(i * 41 % kNew) + "=kept" + std::to_string(i) +
                   "; Path=/; Max-Age=3600\r\n";
-    const grvtest::RunResult judged =
-        grvtest::Python("import email.message, http.cookiejar, sys, urllib.request\n"
-                        "head = email.message.Message()\n"
-                        "for line in sys.stdin.read().split('\\r\\n'):\n"
-                        "    if line:\n"
-                        "        head['Set-Cookie'] = line.partition(': ')[2]\n"
-                        "class Answer:\n"
-                        "    info = lambda self: head\n"
-                        "jar = http.cookiejar.CookieJar()\n"
-                        "jar.extract_cookies(Answer(), urllib.request.Request('http://127.0.0.1/'))\n"
-                        "asked = urllib.request.Request('http://127.0.0.1/')\n"
-                        "jar.add_cookie_header(asked)\n"
-                        "print('\\n'.join(sorted(asked.get_header('Cookie').split('; '))))\n",
-                        {}, fields);
-    ASSERT_TRUE(judged.Ok()) << judged.err;
-    grvtest::LoopbackPeers peers;
-    grvtest::TempDir dir;
-    std::string got;
-    for (const std::string& store : {std::string("memory"), dir.Path()}) {
-        const std::string plain = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-        const int port =
-            peers.StartCaptureServer({"HTTP/1.1 200 OK\r\n" + fields + "Content-Length: 2\r\n\r\nok", plain});
-        ClsHttp http;
-        http.options().UseIEProxy = 0;
-        http.options().CookieDir.setString(store.c_str());
-        XString url, out;
-        url.setFromUtf8(("http://127.0.0.1:" + std::to_string(port) + "/").c_str());
-        http.QuickGetStr(url, out, false, nullptr, http.getLog());
-        http.QuickGetStr(url, out, false, nullptr, http.getLog());
-        const std::vector<std::string> seen = peers.CapturedRequests(port, 2);
-        ASSERT_EQ(seen.size(), 2u) << store;
-        const std::size_t at = seen[1].find("\r\nCookie: ");
-        ASSERT_NE(at, std::string::npos) << store;
-        std::vector<std::string> pairs;
-        std::istringstream sent(seen[1].substr(at + 10, seen[1].find("\r\n", at + 2) - at - 10));
-        for (std::string pair; std::getline(sent, pair, ';'); sent >> std::ws)
-            pairs.push_back(pair);
-        std::sort(pairs.begin(), pairs.end());
-        for (const std::string& pair : pairs)
-            got += pair + "\n";
-        peers.Stop(port);
+    const auto [got, want] = pairsSentAfter("", fields);
+    EXPECT_EQ(got, want);
+}
+
+// A plain answer of 21,000 Set-Cookie fields beside a jar of 21,000 Secure
+// cookies of one name, each under a path of its own, half the answer's of
+// that name: each cookie of the answer was weighed against every one kept,
+// the square again.
+TEST(CookieRoads, APlainAnswerOfManyCookiesBesideManySecureOnesIsStoredAsPythonsJarStoresIt) {
+    installTextServices();
+    constexpr int kCookies = 21000;
+    std::string secureFields, fields;
+    for (int i = 0; i < kCookies; ++i) {
+        const std::string n = std::to_string(i);
+        secureFields += "Set-Cookie: s=" + n + "; Path=/p" + n + "; Secure\r\n";
+        fields += (i % 2 == 0 ? "Set-Cookie: c" + n + "=" : "Set-Cookie: s=") + n + "; Path=/\r\n";
     }
-    EXPECT_EQ(got, judged.out + judged.out);
+    const auto [got, want] = pairsSentAfter(secureFields, fields);
+    EXPECT_EQ(got, want);
 }
