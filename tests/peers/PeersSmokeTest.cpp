@@ -442,6 +442,14 @@ protected:
         return std::stoi(ReadFile(status));
     }
     int Run(const std::string& out) { return Reap(Start(out), out); }
+    // Kills the run's group once the mark is there, and waits for its end.
+    void KillWhen(pid_t group, const std::string& mark, const std::string& out) {
+        const auto there =
+            WaitFor([&] { return FileExists(mark); }, [](bool seen) { return seen; }, std::chrono::minutes(2));
+        kill(-group, SIGKILL);
+        ASSERT_TRUE(there.met) << Output(out);
+        ASSERT_TRUE(WaitFor([&] { return kill(-group, 0) == 0; }, [](bool alive) { return !alive; }).met);
+    }
     std::string Output(const std::string& out) { return ReadFile(m_dir + "/" + out); }
     // What is mounted under the cache, as this process sees it.
     std::string MountsInCache() {
@@ -477,12 +485,7 @@ protected:
 // next run clears root.new, makes the root and passes.
 TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
     ASSERT_TRUE(WriteFile(m_dir + "/bin/hang", ""));
-    const pid_t killed = Start("killed.out");
-    const auto mounted = WaitFor([&] { return FileExists(m_dir + "/bin/mounted"); }, [](bool seen) { return seen; },
-                                 std::chrono::minutes(2));
-    kill(-killed, SIGKILL);
-    ASSERT_TRUE(mounted.met) << Output("killed.out");
-    ASSERT_TRUE(WaitFor([&] { return kill(-killed, 0) == 0; }, [](bool alive) { return !alive; }).met);
+    ASSERT_NO_FATAL_FAILURE(KillWhen(Start("killed.out"), m_dir + "/bin/mounted", "killed.out"));
     EXPECT_TRUE(FileExists(m_dir + "/cache/root.new/usr/bin/ctest"));
     EXPECT_EQ(MountsInCache(), "");
     std::filesystem::remove(m_dir + "/bin/hang");
@@ -497,6 +500,36 @@ TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
     EXPECT_EQ(Run("after-mount.out"), 0) << Output("after-mount.out");
     ExpectPassed("after-mount.out");
     EXPECT_EQ(MountsInCache(), "");
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// An rm that removes part of the root the stage removes, as a removal killed
+// midway leaves it, and stalls there; it does every other removal.
+constexpr const char* kStallingRm = R"(#!/bin/bash
+here=$(dirname "$0")
+if [[ $# == 2 && $1 == -rf && $2 == */cache/root && -e $here/stall ]]; then
+  /bin/rm -rf "$2/usr/bin"
+  touch "$here/removing"
+  sleep 600
+fi
+exec /bin/rm "$@"
+)";
+
+// A run that remakes the root for a changed list, killed while it removes
+// the old root, leaves nothing a run with the old list takes for its root.
+TEST_F(Debian13Stage, ARootKilledInItsRemovalIsMadeAgain) {
+    const std::string list = m_dir + "/checkout/scripts/packages/a.txt";
+    ASSERT_EQ(Run("first.out"), 0) << Output("first.out");
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/rm", kStallingRm));
+    std::filesystem::permissions(m_dir + "/bin/rm", std::filesystem::perms::owner_all);
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/stall", ""));
+    const std::string before = ReadFile(list);
+    ASSERT_TRUE(WriteFile(list, before + "unzip\n"));
+    ASSERT_NO_FATAL_FAILURE(KillWhen(Start("killed.out"), m_dir + "/bin/removing", "killed.out"));
+    std::filesystem::remove(m_dir + "/bin/stall");
+    ASSERT_TRUE(WriteFile(list, before));
+    EXPECT_EQ(Run("after.out"), 0) << Output("after.out");
+    ExpectPassed("after.out");
     EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
 }
 
