@@ -566,6 +566,12 @@ TEST_F(Debian13Stage, TheMirrorIsOneTheAptSourcesName) {
         {"deb822 disabled, source packages only", "deb-src " + mirror + " trixie main\n",
          "Types: deb\nEnabled: no\nURIs: " + mirror + "\nSuites: trixie\n", "",
          "left out, as this machine's apt sources name no mirror of Debian"},
+        {"deb822, a URI on a line of its own", "",
+         "Types: deb\nURIs: " + nowhere + "\n " + mirror + "\nSuites: trixie\n", mirror, "could not be made"},
+        {"deb822 disabled as apt reads false", "", "Types: deb\nEnabled: false\nURIs: " + mirror + "\nSuites: trixie\n",
+         "", "left out, as this machine's apt sources name no mirror of Debian"},
+        {"an option list left open", "deb [arch=amd64 " + mirror + " trixie main\n", "", "",
+         "left out, as this machine's apt sources name no mirror of Debian"},
         {"none serves trixie", "deb " + nowhere + " trixie main\n", "", "",
          "left out, as no mirror this machine's apt sources name (" + nowhere + ") serves Debian 13 (trixie)"},
     };
