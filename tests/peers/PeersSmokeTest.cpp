@@ -360,7 +360,7 @@ here=$(dirname "$0")
 new=$3
 echo "$*" >>"$here/calls"
 [[ ! -e $here/fail ]] || exit 1
-mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/ssl/certs,dev,proc,sys,tmp}
+mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/apt,etc/ssl/certs,dev,proc,sys,tmp}
 for link in bin sbin lib lib64; do ln -s "usr/$link" "$new/$link"; done
 for program in bash env mawk; do
   path=$(command -v "$program")
@@ -372,7 +372,13 @@ done
 ln -s bash "$new/usr/bin/sh"
 ln -s mawk "$new/usr/bin/awk"
 echo 13.2 >"$new/etc/debian_version"
-printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/apt-get"
+echo "deb $4 trixie main" >"$new/etc/apt/sources.list"
+# As apt reads a mirror in a folder: from within the root.
+cat >"$new/usr/bin/apt-get" <<'EOF'
+#!/bin/bash
+read -r _ uri _ </etc/apt/sources.list
+[[ $uri != file:* || -f ${uri#file:}/dists/trixie/Release ]]
+EOF
 printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/cmake"
 printf '#!/bin/sh\ncase " $* " in\n*" -N "*) echo "  Test #1: fake_qt_tests" ;;\n*) echo "the root ctest: $*" ;;\nesac\n' >"$new/usr/bin/ctest"
 chmod 755 "$new"/usr/bin/{apt-get,cmake,ctest}
