@@ -457,11 +457,11 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return kill(-group, 0) == 0; }, [](bool alive) { return !alive; }).met);
     }
     std::string Output(const std::string& out) { return ReadFile(m_dir + "/" + out); }
-    // What is mounted under the cache, as this process sees it.
-    std::string MountsInCache() {
+    // What is mounted under a folder of the test's, as this process sees it.
+    std::string MountsInCache(const std::string& folder = "/cache/") {
         std::string found;
         for (const std::vector<std::string>& row : ReadTable("/proc/self/mountinfo", " ")) {
-            if (row.size() > 4 && row[4].rfind(m_dir + "/cache/", 0) == 0) {
+            if (row.size() > 4 && row[4].rfind(m_dir + folder, 0) == 0) {
                 found += row[4] + "\n";
             }
         }
@@ -507,6 +507,18 @@ TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
     ExpectPassed("after-mount.out");
     EXPECT_EQ(MountsInCache(), "");
     EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// The cache named through a link (or a relative path): a mount a maker
+// outside a namespace of its own left there is found and cleared.
+TEST_F(Debian13Stage, AMountLeftIsFoundThroughALinkToTheCache) {
+    std::filesystem::create_directories(m_dir + "/elsewhere/root.new/proc");
+    std::filesystem::create_directory_symlink("elsewhere", m_dir + "/cache");
+    ASSERT_TRUE(RunProgram({"mount", "-t", "proc", "proc", m_dir + "/elsewhere/root.new/proc"}).Ok());
+    EXPECT_EQ(Run("after-mount.out"), 0) << Output("after-mount.out");
+    ExpectPassed("after-mount.out");
+    EXPECT_EQ(MountsInCache("/elsewhere/"), "");
+    RunProgram({"umount", "-l", m_dir + "/elsewhere/root.new/proc"});
 }
 
 // An rm that removes part of the root the stage removes, as a removal killed
