@@ -359,6 +359,7 @@ set -euo pipefail
 here=$(dirname "$0")
 new=$3
 echo "$*" >>"$here/calls"
+echo "${http_proxy:-}" >"$here/proxy"
 [[ ! -e $here/fail ]] || exit 1
 mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/apt,etc/ssl/certs,dev,proc,sys,tmp}
 for link in bin sbin lib lib64; do ln -s "usr/$link" "$new/$link"; done
@@ -430,7 +431,9 @@ protected:
         std::filesystem::remove(m_dir + "/" + out + ".status");
         RunOptions options;
         options.env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
-                       "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2"};
+                       "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2",
+                       // The proxies are apt's alone, whatever the runner's.
+                       "http_proxy=", "https_proxy=", "no_proxy=", "NO_PROXY="};
         const RunResult r = RunProgram(
             {"bash", "-c", "setsid bash -c '\"$1\"; echo $? >\"$2.status\"' bash \"$@\" >\"$2\" 2>&1 & echo $!", "bash",
              m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
@@ -507,6 +510,24 @@ TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
     ExpectPassed("after-mount.out");
     EXPECT_EQ(MountsInCache(), "");
     EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// Where apt reaches its mirror through a proxy (a caching one, say), the
+// stage reaches it through that proxy too: its check, debootstrap and the
+// root's apt. An nginx serves the mirror's files to a proxy's requests.
+TEST_F(Debian13Stage, TheMirrorIsReachedThroughAptsProxy) {
+    LoopbackPeers peers;
+    const NginxPeer nginx = peers.StartNginx();
+    ASSERT_TRUE(std::filesystem::create_directories(nginx.docRoot + "/debian/dists/trixie"));
+    ASSERT_TRUE(WriteFile(nginx.docRoot + "/debian/dists/trixie/Release", "Suite: trixie\n"));
+    const std::string proxy = "http://127.0.0.1:" + std::to_string(nginx.httpPort) + "/";
+    ASSERT_TRUE(
+        WriteFile(m_dir + "/apt.conf", ReadFile(m_dir + "/apt.conf") + "Acquire::http::Proxy \"" + proxy + "\";\n"));
+    Sources("deb http://deb.invalid/debian trixie main\n", "");
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/fail", ""));
+    EXPECT_EQ(Run("proxy.out"), 0) << Output("proxy.out");
+    EXPECT_EQ(Calls(), MadeFrom("http://deb.invalid/debian")) << Output("proxy.out");
+    EXPECT_EQ(FileExists(m_dir + "/bin/proxy") ? ReadFile(m_dir + "/bin/proxy") : "", proxy + "\n");
 }
 
 // The cache named through a link (or a relative path): a mount a maker
