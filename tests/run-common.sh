@@ -223,25 +223,30 @@ remove_run_folder() {
 # their own where every folder but the run's ($TMPDIR) is read-only, root's
 # run too, so that a test that writes anywhere else fails on every run.
 # The kernel's own (/dev, its /dev/shm among them, /proc, /sys) stay as
-# they are, /tmp is a tmpfs of the run's own, and the folders named in
-# GRV_WRITABLE (ctest's logs in the build) stay writable.
+# they are, /tmp is a tmpfs of the run's own, the folders named in
+# GRV_WRITABLE (ctest's logs in the build) stay writable, and those named in
+# GRV_READABLE (the checkout) stay seen, read-only, under /tmp too.
 make_read_only() {
   local keep mount fd fds=() mounts=()
   # Each kept folder a mount of its own, left writable below; one under
   # /tmp is bound again into the new /tmp, through a descriptor opened
-  # before that hides it, with the mounts it holds.
-  for keep in "$TMPDIR" ${GRV_WRITABLE:-}; do
+  # before that hides it, with the mounts it holds. A readable folder goes
+  # first, so that a kept folder inside it comes with it.
+  for keep in ${GRV_READABLE:-} "$TMPDIR" ${GRV_WRITABLE:-}; do
     mount --rbind "$keep" "$keep" && exec {fd}<"$keep" || return 1
     fds+=("$fd")
   done
   mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
-  for keep in "$TMPDIR" ${GRV_WRITABLE:-}; do
+  for keep in ${GRV_READABLE:-} "$TMPDIR" ${GRV_WRITABLE:-}; do
     fd=${fds[0]}
     fds=("${fds[@]:1}")
     if [[ ! -d $keep ]]; then
       mkdir -p "$keep" && mount --no-canonicalize --rbind "/proc/self/fd/$fd" "$keep" || return 1
     fi
     exec {fd}<&-
+  done
+  for keep in ${GRV_READABLE:-}; do
+    mount -o remount,bind,ro "$keep" || return 1
   done
   # sshd runs a test's commands through the account's shell, which reads
   # the account's start-up file: one that writes (a cache of its own) would

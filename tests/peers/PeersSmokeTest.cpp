@@ -359,8 +359,9 @@ set -euo pipefail
 here=$(dirname "$0")
 new=$3
 echo "$*" >>"$here/calls"
+echo "${http_proxy:-}" >"$here/proxy"
 [[ ! -e $here/fail ]] || exit 1
-mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/ssl/certs,dev,proc,sys,tmp}
+mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/apt,etc/ssl/certs,dev,proc,sys,tmp}
 for link in bin sbin lib lib64; do ln -s "usr/$link" "$new/$link"; done
 for program in bash env mawk; do
   path=$(command -v "$program")
@@ -372,7 +373,13 @@ done
 ln -s bash "$new/usr/bin/sh"
 ln -s mawk "$new/usr/bin/awk"
 echo 13.2 >"$new/etc/debian_version"
-printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/apt-get"
+echo "deb $4 trixie main" >"$new/etc/apt/sources.list"
+# As apt reads a mirror in a folder: from within the root.
+cat >"$new/usr/bin/apt-get" <<'EOF'
+#!/bin/bash
+read -r _ uri _ </etc/apt/sources.list
+[[ $uri != file:* || -f ${uri#file:}/dists/trixie/Release ]]
+EOF
 printf '#!/bin/sh\nexit 0\n' >"$new/usr/bin/cmake"
 printf '#!/bin/sh\ncase " $* " in\n*" -N "*) echo "  Test #1: fake_qt_tests" ;;\n*) echo "the root ctest: $*" ;;\nesac\n' >"$new/usr/bin/ctest"
 chmod 755 "$new"/usr/bin/{apt-get,cmake,ctest}
@@ -424,7 +431,9 @@ protected:
         std::filesystem::remove(m_dir + "/" + out + ".status");
         RunOptions options;
         options.env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
-                       "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2"};
+                       "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2",
+                       // The proxies are apt's alone, whatever the runner's.
+                       "http_proxy=", "https_proxy=", "no_proxy=", "NO_PROXY="};
         const RunResult r = RunProgram(
             {"bash", "-c", "setsid bash -c '\"$1\"; echo $? >\"$2.status\"' bash \"$@\" >\"$2\" 2>&1 & echo $!", "bash",
              m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
@@ -442,12 +451,20 @@ protected:
         return std::stoi(ReadFile(status));
     }
     int Run(const std::string& out) { return Reap(Start(out), out); }
+    // Kills the run's group once the mark is there, and waits for its end.
+    void KillWhen(pid_t group, const std::string& mark, const std::string& out) {
+        const auto there =
+            WaitFor([&] { return FileExists(mark); }, [](bool seen) { return seen; }, std::chrono::minutes(2));
+        kill(-group, SIGKILL);
+        ASSERT_TRUE(there.met) << Output(out);
+        ASSERT_TRUE(WaitFor([&] { return kill(-group, 0) == 0; }, [](bool alive) { return !alive; }).met);
+    }
     std::string Output(const std::string& out) { return ReadFile(m_dir + "/" + out); }
-    // What is mounted under the cache, as this process sees it.
-    std::string MountsInCache() {
+    // What is mounted under a folder of the test's, as this process sees it.
+    std::string MountsInCache(const std::string& folder = "/cache/") {
         std::string found;
         for (const std::vector<std::string>& row : ReadTable("/proc/self/mountinfo", " ")) {
-            if (row.size() > 4 && row[4].rfind(m_dir + "/cache/", 0) == 0) {
+            if (row.size() > 4 && row[4].rfind(m_dir + folder, 0) == 0) {
                 found += row[4] + "\n";
             }
         }
@@ -477,12 +494,7 @@ protected:
 // next run clears root.new, makes the root and passes.
 TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
     ASSERT_TRUE(WriteFile(m_dir + "/bin/hang", ""));
-    const pid_t killed = Start("killed.out");
-    const auto mounted = WaitFor([&] { return FileExists(m_dir + "/bin/mounted"); }, [](bool seen) { return seen; },
-                                 std::chrono::minutes(2));
-    kill(-killed, SIGKILL);
-    ASSERT_TRUE(mounted.met) << Output("killed.out");
-    ASSERT_TRUE(WaitFor([&] { return kill(-killed, 0) == 0; }, [](bool alive) { return !alive; }).met);
+    ASSERT_NO_FATAL_FAILURE(KillWhen(Start("killed.out"), m_dir + "/bin/mounted", "killed.out"));
     EXPECT_TRUE(FileExists(m_dir + "/cache/root.new/usr/bin/ctest"));
     EXPECT_EQ(MountsInCache(), "");
     std::filesystem::remove(m_dir + "/bin/hang");
@@ -497,6 +509,66 @@ TEST_F(Debian13Stage, AKilledMakerLeavesNothingTheNextRunTripsOn) {
     EXPECT_EQ(Run("after-mount.out"), 0) << Output("after-mount.out");
     ExpectPassed("after-mount.out");
     EXPECT_EQ(MountsInCache(), "");
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// Where apt reaches its mirror through a proxy (a caching one, say), the
+// stage reaches it through that proxy too: its check, debootstrap and the
+// root's apt. An nginx serves the mirror's files to a proxy's requests.
+TEST_F(Debian13Stage, TheMirrorIsReachedThroughAptsProxy) {
+    LoopbackPeers peers;
+    const NginxPeer nginx = peers.StartNginx();
+    ASSERT_TRUE(std::filesystem::create_directories(nginx.docRoot + "/debian/dists/trixie"));
+    ASSERT_TRUE(WriteFile(nginx.docRoot + "/debian/dists/trixie/Release", "Suite: trixie\n"));
+    const std::string proxy = "http://127.0.0.1:" + std::to_string(nginx.httpPort) + "/";
+    ASSERT_TRUE(
+        WriteFile(m_dir + "/apt.conf", ReadFile(m_dir + "/apt.conf") + "Acquire::http::Proxy \"" + proxy + "\";\n"));
+    Sources("deb http://deb.invalid/debian trixie main\n", "");
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/fail", ""));
+    EXPECT_EQ(Run("proxy.out"), 0) << Output("proxy.out");
+    EXPECT_EQ(Calls(), MadeFrom("http://deb.invalid/debian")) << Output("proxy.out");
+    EXPECT_EQ(FileExists(m_dir + "/bin/proxy") ? ReadFile(m_dir + "/bin/proxy") : "", proxy + "\n");
+}
+
+// The cache named through a link (or a relative path): a mount a maker
+// outside a namespace of its own left there is found and cleared.
+TEST_F(Debian13Stage, AMountLeftIsFoundThroughALinkToTheCache) {
+    std::filesystem::create_directories(m_dir + "/elsewhere/root.new/proc");
+    std::filesystem::create_directory_symlink("elsewhere", m_dir + "/cache");
+    ASSERT_TRUE(RunProgram({"mount", "-t", "proc", "proc", m_dir + "/elsewhere/root.new/proc"}).Ok());
+    EXPECT_EQ(Run("after-mount.out"), 0) << Output("after-mount.out");
+    ExpectPassed("after-mount.out");
+    EXPECT_EQ(MountsInCache("/elsewhere/"), "");
+    RunProgram({"umount", "-l", m_dir + "/elsewhere/root.new/proc"});
+}
+
+// An rm that removes part of the root the stage removes, as a removal killed
+// midway leaves it, and stalls there; it does every other removal.
+constexpr const char* kStallingRm = R"(#!/bin/bash
+here=$(dirname "$0")
+if [[ $# == 2 && $1 == -rf && $2 == */cache/root && -e $here/stall ]]; then
+  /bin/rm -rf "$2/usr/bin"
+  touch "$here/removing"
+  sleep 600
+fi
+exec /bin/rm "$@"
+)";
+
+// A run that remakes the root for a changed list, killed while it removes
+// the old root, leaves nothing a run with the old list takes for its root.
+TEST_F(Debian13Stage, ARootKilledInItsRemovalIsMadeAgain) {
+    const std::string list = m_dir + "/checkout/scripts/packages/a.txt";
+    ASSERT_EQ(Run("first.out"), 0) << Output("first.out");
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/rm", kStallingRm));
+    std::filesystem::permissions(m_dir + "/bin/rm", std::filesystem::perms::owner_all);
+    ASSERT_TRUE(WriteFile(m_dir + "/bin/stall", ""));
+    const std::string before = ReadFile(list);
+    ASSERT_TRUE(WriteFile(list, before + "unzip\n"));
+    ASSERT_NO_FATAL_FAILURE(KillWhen(Start("killed.out"), m_dir + "/bin/removing", "killed.out"));
+    std::filesystem::remove(m_dir + "/bin/stall");
+    ASSERT_TRUE(WriteFile(list, before));
+    EXPECT_EQ(Run("after.out"), 0) << Output("after.out");
+    ExpectPassed("after.out");
     EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
 }
 
@@ -532,6 +604,12 @@ TEST_F(Debian13Stage, TheMirrorIsOneTheAptSourcesName) {
          "Types: deb\nURIs: " + mirror + "\nSuites: trixie\nComponents: main\n", mirror, "could not be made"},
         {"deb822 disabled, source packages only", "deb-src " + mirror + " trixie main\n",
          "Types: deb\nEnabled: no\nURIs: " + mirror + "\nSuites: trixie\n", "",
+         "left out, as this machine's apt sources name no mirror of Debian"},
+        {"deb822, a URI on a line of its own", "",
+         "Types: deb\nURIs: " + nowhere + "\n " + mirror + "\nSuites: trixie\n", mirror, "could not be made"},
+        {"deb822 disabled as apt reads false", "", "Types: deb\nEnabled: false\nURIs: " + mirror + "\nSuites: trixie\n",
+         "", "left out, as this machine's apt sources name no mirror of Debian"},
+        {"an option list left open", "deb [arch=amd64 " + mirror + " trixie main\n", "", "",
          "left out, as this machine's apt sources name no mirror of Debian"},
         {"none serves trixie", "deb " + nowhere + " trixie main\n", "", "",
          "left out, as no mirror this machine's apt sources name (" + nowhere + ") serves Debian 13 (trixie)"},
