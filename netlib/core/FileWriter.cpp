@@ -16,6 +16,8 @@ namespace tessik {
 
 namespace {
 
+// How often an open tries a name that keeps appearing and vanishing.
+constexpr int kOpenAttempts = 4;
 // A shared append's bytes that nothing is known to follow.
 constexpr std::int64_t kNoSharedEnd = -1;
 // Another writer's bytes came between two of this one's.
@@ -86,15 +88,23 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
     int access = O_RDWR | shared;
     // The file is this open's only where the kernel made it for it: one
     // another program makes after the look above is theirs.
+    // A file found is opened without O_CREAT: gone again before the open,
+    // the name is tried as free once more, so that a file made then is the
+    // kernel's answer too. The last try creates as open(O_CREAT) would.
     m_created = false;
-    if (!existed) {
-        m_fd = platform::OpenFollowed(target, access | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
-        m_created = m_fd >= 0;
-        if (!m_created && errno != EEXIST)
-            return fail(errno, log);
-        existed = !m_created && ::stat(m_path.c_str(), &st) == 0;
-    }
-    if (!m_created) {
+    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+        const bool last = attempt == kOpenAttempts;
+        if (!existed) {
+            m_fd = platform::OpenFollowed(target, access | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
+            m_created = m_fd >= 0;
+            if (m_created)
+                break;
+            if (errno != EEXIST)
+                return fail(errno, log);
+            existed = ::stat(m_path.c_str(), &st) == 0;
+            if (!existed && !last)
+                continue;
+        }
         if (existed && S_ISDIR(st.st_mode))
             return fail(EISDIR, log);
         if (const int refusal = existed ? platform::WriteRefusal(m_path) : 0)
@@ -103,7 +113,11 @@ bool FileWriter::open(const char* utf8Path, Mode mode, LogBase* log) {
         // reading too, which would make it its own reader; a regular file
         // is, so that it can be read back.
         access = (!existed || S_ISREG(st.st_mode) ? O_RDWR : O_WRONLY) | shared;
-        m_fd = platform::OpenFollowed(target, access | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+        const int create = existed && !last ? 0 : O_CREAT;
+        m_fd = platform::OpenFollowed(target, access | create | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (m_fd >= 0 || errno != ENOENT || create != 0)
+            break;
+        existed = false;
     }
     m_regular = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     if (m_fd >= 0 && !m_regular && (access & O_ACCMODE) == O_RDWR) {
