@@ -56,7 +56,8 @@ public:
             for (int a = 0; a < kept->getNumPairs(); ++a) {
                 StringBuffer name;
                 kept->getPairName(a, name);
-                std::vector<const Cookie*>& of = m_byName[name.getString()][kept->getPath().getString()];
+                const std::string_view path = kept->getPath().getString();
+                std::vector<const Cookie*>& of = m_byName[name.getString()][path.size()][std::string(path)];
                 if (of.empty() || of.back() != kept)
                     of.push_back(kept);
             }
@@ -79,22 +80,33 @@ public:
                 continue;
             // The paths whose cookies pathMatches lets through: none, "/",
             // and the cookie's own cut at a '/' (before or after it) or whole.
-            if (shadowsUnder(found->second, "", cookie) || shadowsUnder(found->second, "/", cookie))
+            // Only lengths some kept path of the name has are cut: a long
+            // path costs no more than the kept paths it is weighed against.
+            const ByLength& lengths = found->second;
+            if (shadowsUnder(lengths, "", cookie) || shadowsUnder(lengths, "/", cookie))
                 return true;
-            for (std::size_t n = 1; n <= path.size(); ++n)
+            for (auto at = lengths.lower_bound(1); at != lengths.end() && at->first <= path.size(); ++at) {
+                const std::size_t n = at->first;
                 if ((path[n - 1] == '/' || n == path.size() || path[n] == '/') && path.substr(0, n) != "/" &&
-                    shadowsUnder(found->second, path.substr(0, n), cookie))
+                    shadowsUnder(lengths, path.substr(0, n), cookie))
                     return true;
+            }
         }
         return false;
     }
 
 private:
     using ByPath = std::map<std::string, std::vector<const Cookie*>, std::less<>>;
+    // Kept paths by their length: a cut of the cookie's path is looked up
+    // only where a kept one is as long, and among those alone.
+    using ByLength = std::map<std::size_t, ByPath>;
 
-    static bool shadowsUnder(const ByPath& paths, std::string_view path, const Cookie& cookie) {
-        const auto found = paths.find(path);
-        if (found == paths.end())
+    static bool shadowsUnder(const ByLength& lengths, std::string_view path, const Cookie& cookie) {
+        const auto sized = lengths.find(path.size());
+        if (sized == lengths.end())
+            return false;
+        const auto found = sized->second.find(path);
+        if (found == sized->second.end())
             return false;
         for (const Cookie* kept : found->second)
             if (kept->domainsOverlap(cookie) && kept->pathMatches(cookie.getPath().getString()))
@@ -102,7 +114,7 @@ private:
         return false;
     }
 
-    std::unordered_map<std::string, ByPath> m_byName;
+    std::unordered_map<std::string, ByLength> m_byName;
 };
 
 // The promises a name's prefix makes (RFC 6265bis section 4.1.3), read as

@@ -1,8 +1,13 @@
 // A form's value and a body's text written under a charset label, at 40
 // bytes, 1 KB and 1 MB, beside python's urlencode and its codec's encode of
-// the same text; and one answer of 21,000 Set-Cookie fields read and stored
-// beside the same answer read alone.
+// the same text; one answer of 21,000 Set-Cookie fields read and stored
+// beside the same answer read alone; and plain answers beside Secure cookies
+// of their names, kept at long paths or many, read and stored beside the
+// same answers read alone.
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +43,9 @@ constexpr Label kLabels[] = {
 
 constexpr std::size_t kSizes[] = {40, 1024, 1024 * 1024};
 constexpr int kCookieFields = 21000;
+constexpr std::size_t kLongPath = 1000000;
+constexpr int kKeptPaths = 1000;
+constexpr int kBesideFields = 5000;
 
 // Whole runs of the label's text up to about `bytes` of UTF-8 (at least one).
 std::string textOf(const Label& label, std::size_t bytes) {
@@ -172,6 +180,88 @@ void manyCookies() {
     std::fflush(stdout);
 }
 
+double cpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// The least CPU time of a few runs of `work`, in ms, each after its own
+// `setup`: the figure a busy machine changes least.
+template <class Setup, class Work>
+double bestCpuMs(Setup&& setup, Work&& work) {
+    double best = -1;
+    for (int round = 0; round < (benchsupport::smokeRun() ? 1 : 3); ++round) {
+        setup();
+        const double start = cpuMs();
+        work();
+        const double ms = cpuMs() - start;
+        best = best < 0 ? ms : std::min(best, ms);
+    }
+    return best;
+}
+
+std::string answerOf(const std::string& fields) {
+    return "HTTP/1.1 200 OK\r\n" + fields + "\r\n";
+}
+
+// A plain answer of `fields` after one over TLS of `secureFields`, in one
+// memory store: the plain one read alone, and read and stored.
+void plainBesideSecure(const char* what, const std::string& secureFields, const std::string& fields) {
+    const std::string secure = answerOf(secureFields), plain = answerOf(fields);
+    LogNull log;
+    auto options = std::make_unique<HttpControl>();
+    const auto keepSecure = [&] {
+        options = std::make_unique<HttpControl>();
+        options->CookieDir.setString("memory");
+        HttpResponseHeader parsed;
+        parsed.parse(secure.c_str(), log);
+        HttpClient::storeSetCookies(parsed, *options, "www.shop.test", "/", true, 0, log, nullptr);
+    };
+    const double read = bestCpuMs([] {},
+                                  [&] {
+                                      HttpResponseHeader parsed;
+                                      parsed.parse(plain.c_str(), log);
+                                  });
+    const double stored = bestCpuMs(keepSecure, [&] {
+        HttpResponseHeader parsed;
+        parsed.parse(plain.c_str(), log);
+        HttpClient::storeSetCookies(parsed, *options, "www.shop.test", "/", false, 0, log, nullptr);
+    });
+    std::printf("%s (%zu KB): read %8.1f ms  read and stored %8.1f ms CPU\n", what, plain.size() / 1024, read, stored);
+    std::fflush(stdout);
+}
+
+void plainBesideSecureCookies() {
+    const std::string path(benchsupport::smokeRun() ? 2000 : kLongPath, '/');
+    plainBesideSecure("a plain sid on a path of 1,000,000 '/' beside a Secure one kept there",
+                      "Set-Cookie: sid=1; Secure; Path=" + path + "\r\n", "Set-Cookie: sid=2; Path=" + path + "\r\n");
+    // Paths that share ever longer beginnings with the plain one's and hold
+    // none of it.
+    const int kept = benchsupport::smokeRun() ? 20 : kKeptPaths;
+    std::string secureFields, steps;
+    for (int i = 1; i <= kept; ++i) {
+        steps += "/a";
+        secureFields += "Set-Cookie: sid=" + std::to_string(i) + "; Secure; Path=" + steps + "/b\r\n";
+    }
+    std::string deep;
+    while (deep.size() < path.size())
+        deep += "/a";
+    plainBesideSecure("a plain sid on 500,000 '/a' beside 1,000 Secure ones at 1 to 1,000 '/a' and '/b'", secureFields,
+                      "Set-Cookie: sid=0; Path=" + deep + "\r\n");
+    const int fields = benchsupport::smokeRun() ? 100 : kBesideFields;
+    std::string others, named, plain, plainNamed;
+    for (int i = 0; i < fields; ++i) {
+        const std::string n = std::to_string(i);
+        others += "Set-Cookie: s" + n + "=" + n + "; Secure; Path=/p" + n + "\r\n";
+        named += "Set-Cookie: sid=" + n + "; Secure; Path=/p" + n + "\r\n";
+        plain += "Set-Cookie: c" + n + "=" + n + "; Path=/\r\n";
+        plainNamed += "Set-Cookie: sid=" + n + "; Path=/q" + n + "\r\n";
+    }
+    plainBesideSecure("5,000 plain fields beside 5,000 Secure ones of other names", others, plain);
+    plainBesideSecure("5,000 plain sid beside 5,000 Secure ones, each under a path of its own", named, plainNamed);
+}
+
 } // namespace
 
 int main() {
@@ -179,5 +269,6 @@ int main() {
     installTextServices();
     formsAndBodies();
     manyCookies();
+    plainBesideSecureCookies();
     return 0;
 }
