@@ -3,7 +3,10 @@
 
 Accepts the given user by password or by the one authorized public key. An
 exec request answers "exec: COMMAND" and exit status 0; a shell echoes what
-it receives until the client closes. Listens on 127.0.0.1 only.
+it receives until the client closes. A command starts only once the answer
+to its request has gone out, so its output never reaches the client ahead of
+that answer, whichever thread the machine runs first. Listens on 127.0.0.1
+only.
 """
 import argparse
 import socket
@@ -23,6 +26,7 @@ class Peer(paramiko.ServerInterface):
         self.authorized = authorized
         self.command = None
         self.requested = threading.Event()
+        self.answered = threading.Event()
 
     def get_allowed_auths(self, username):
         return "password,publickey"
@@ -51,6 +55,19 @@ class Peer(paramiko.ServerInterface):
     def check_channel_shell_request(self, channel):
         self.requested.set()
         return True
+
+
+class Transport(paramiko.Transport):
+    """Tells the peer when the answer to its shell or exec request is sent."""
+
+    def __init__(self, sock, peer, **kwargs):
+        super().__init__(sock, **kwargs)
+        self.peer = peer
+
+    def _send_user_message(self, data):
+        super()._send_user_message(data)
+        if self.peer.requested.is_set() and data.asbytes()[:1] == paramiko.common.cMSG_CHANNEL_SUCCESS:
+            self.peer.answered.set()
 
 
 def run_command(transport, channel, command):
@@ -110,15 +127,15 @@ def run_command(transport, channel, command):
 
 
 def serve(conn, host_key, args):
-    transport = paramiko.Transport(conn, default_window_size=args.window or paramiko.common.DEFAULT_WINDOW_SIZE)
+    peer = Peer(args.user, args.password, args.authorized_key)
+    transport = Transport(conn, peer, default_window_size=args.window or paramiko.common.DEFAULT_WINDOW_SIZE)
     try:
         transport.get_security_options().kex = args.kex.split(",") if args.kex else GROUP_EXCHANGE
         transport.use_compression(True)
         transport.add_server_key(host_key)
-        peer = Peer(args.user, args.password, args.authorized_key)
         transport.start_server(server=peer)
         channel = transport.accept(CHANNEL_WAIT_S)
-        if channel is None or not peer.requested.wait(CHANNEL_WAIT_S):
+        if channel is None or not peer.answered.wait(CHANNEL_WAIT_S):
             return
         status = 0
         if peer.command is not None:

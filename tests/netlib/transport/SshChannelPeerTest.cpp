@@ -131,7 +131,9 @@ void SshChannelPeers::StderrStatusAndClose(bool onlySshd) {
         std::string out, err;
         std::uint32_t status;
     } cases[] = {{true, "echo out; echo err >&2; exit 7", "out\n", "err\n", 7},
-                 {false, "emit 10", Pattern(10), "to stderr\n", 3}};
+                 {false, "emit 10", Pattern(10), "to stderr\n", 3},
+                 {false, "hello", "exec: hello\n", "", 0},
+                 {false, "overrun 100", Pattern(100), "", 0}};
     for (const Case& c : cases) {
         if (c.sshd != onlySshd)
             continue;
@@ -149,6 +151,9 @@ void SshChannelPeers::StderrStatusAndClose(bool onlySshd) {
         const std::string t = Transcript(s);
         EXPECT_EQ(Count(t, "TRAN> CHANNEL_CLOSE"), 1u) << t;
         EXPECT_EQ(Count(t, "TRAN> CHANNEL_EOF"), 0u) << t;
+        // The read to the close starts once exec is answered: output and a
+        // close that came ahead of the answer would leave it nothing to read.
+        EXPECT_LT(t.find("TRAN< CHANNEL_SUCCESS"), t.find("TRAN< CHANNEL_DATA")) << t;
     }
 }
 
