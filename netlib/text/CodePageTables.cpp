@@ -288,7 +288,11 @@ const DirectEncodeTable* directEncodeTable(int page) {
     return once(g_directEncode[i], [&] {
         auto direct = std::make_unique<DirectEncodeTable>();
         buildDirectEncode(*fromUnicodeTable(page), *direct);
-        markOneWayCodes(*directDecodeTable(page), *direct);
+        const DirectDecodeTable& decode = *directDecodeTable(page);
+        LoneByteReadings readAlone{};
+        for (unsigned c = 0; c < readAlone.size(); ++c)
+            readAlone[c] = isReadLoneByte(page, static_cast<unsigned char>(c), decode.single[c]);
+        markOneWayCodes(decode, readAlone, *direct);
         return direct;
     });
 }

@@ -51,6 +51,10 @@ const DirectEncodeTable* directEncodeTable(int page);
 // pages' 80-9F) that those decoders take as errors; Shift_JIS keeps 0x80 as
 // U+0080.
 bool isStandardLoneByte(int page, unsigned char c, unsigned int unit);
+// The same, or python's codec of the page's own names reading it so (page
+// 932's private-use 0xA0 and 0xFD-0xFF): a lone byte written for a text
+// must be one of these, else neither reads it back.
+bool isReadLoneByte(int page, unsigned char c, unsigned int unit);
 
 // The 503 page 932 codes (2 bytes each) of ISO-2022-JP rows 0x79 to 0x7C.
 const unsigned char* jisExtensionTable();
