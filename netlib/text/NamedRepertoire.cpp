@@ -230,6 +230,24 @@ bool inAny(unsigned code, const CodeRange* first, const CodeRange* last) {
     return false;
 }
 
+// Page 936 codes its table reads as private use where GBK's readers take
+// them otherwise: a browser as U+20AC, U+3000, U+1E3F and U+01F9 (as
+// GB18030 does), python's gbk and iconv not at all.
+constexpr CodeRange kGbkReadOtherwise[] = {{0xA2E3, 0xA2E3}, {0xA3A0, 0xA3A0}, {0xA8BC, 0xA8BC}, {0xA8BF, 0xA8BF}};
+constexpr unsigned char kGbkFirstLead = 0x81;
+
+bool gbkWithin(const unsigned char* p, unsigned int n) {
+    for (unsigned int i = 0; i + 1 < n; ++i) {
+        if (p[i] < kGbkFirstLead)
+            continue;
+        if (inAny((static_cast<unsigned>(p[i]) << 8) | p[i + 1], std::begin(kGbkReadOtherwise),
+                  std::end(kGbkReadOtherwise)))
+            return false;
+        ++i;
+    }
+    return true;
+}
+
 bool big5Within(const unsigned char* p, unsigned int n, bool hkscs, bool etenLetters) {
     for (unsigned int i = 0; i < n; ++i) {
         if (p[i] < kHighBit)
@@ -341,7 +359,7 @@ bool within(const char* name, const unsigned char* bytes, unsigned int count, bo
     if (!bytes)
         count = 0;
     switch (charsetNameRepertoire(name)) {
-    case NameRepertoire::Page: return true;
+    case NameRepertoire::Page: return page != kGbkPage || gbkWithin(bytes, count);
     case NameRepertoire::Gb2312: return page == kGbkPage && gb2312Within(bytes, count);
     case NameRepertoire::JisX0208: return jisWithin(page, bytes, count, codecCells);
     case NameRepertoire::KsX1001:

@@ -12,8 +12,9 @@ class DataBuffer;
 
 // True when every code of the bytes, written in the page the name maps to,
 // is one the standard the name stands for has, read by its readers as the
-// page reads it (always, for a name that is its page's own); false for a
-// name of more than its page decodes.
+// page reads it (for a name that is its page's own, every code but page
+// 936's few that GBK's readers take otherwise); false for a name of more
+// than its page decodes.
 bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsigned int count);
 // The same, with the codes python's codec of the name has that its other
 // readers read otherwise than the vendor page counted as well (the JIS
