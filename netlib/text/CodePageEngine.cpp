@@ -222,6 +222,16 @@ bool isReadLoneByte(int page, unsigned char c, unsigned int unit) {
     return false;
 }
 
+bool isCodeReadOtherwise(int page, unsigned int code) {
+    static constexpr unsigned int kGbkReadOtherwise[] = {0xA2E3, 0xA3A0, 0xA8BC, 0xA8BF};
+    if (page != kGbkPage)
+        return false;
+    for (const unsigned int c : kGbkReadOtherwise)
+        if (c == code)
+            return true;
+    return false;
+}
+
 void installCodePageEngine() {
     EncodingConvert::installEngine(&kEngine);
 }

@@ -293,6 +293,11 @@ const DirectEncodeTable* directEncodeTable(int page) {
         for (unsigned c = 0; c < readAlone.size(); ++c)
             readAlone[c] = isReadLoneByte(page, static_cast<unsigned char>(c), decode.single[c]);
         markOneWayCodes(decode, readAlone, *direct);
+        for (std::uint32_t& code : direct->codes) {
+            const unsigned length = (code >> DirectEncodeTable::kLengthShift) & 3u;
+            if (length == 2 && isCodeReadOtherwise(page, ((code & 0xFFu) << 8) | ((code >> 8) & 0xFFu)))
+                code |= DirectEncodeTable::kOneWay;
+        }
         return direct;
     });
 }
