@@ -8,6 +8,7 @@
 #include "netlib/text/ByteStaging.h"
 #include "netlib/text/CharsetNames.h"
 #include "netlib/text/CodePageTables.h"
+#include "netlib/text/CodecCodes.h"
 #include "netlib/text/DirectConvert.h"
 #include "netlib/text/Gb18030.h"
 #include "netlib/text/HashConvert.h"
@@ -210,6 +211,25 @@ bool isStandardLoneByte(int page, unsigned char c, unsigned int unit) {
     if (unit >= kC1First && unit <= kC1Last)
         return page == kShiftJisPage && c == kC1First && unit == kC1First;
     return true;
+}
+
+bool isReadLoneByte(int page, unsigned char c, unsigned int unit) {
+    if (isStandardLoneByte(page, c, unit))
+        return true;
+    for (const CodecLoneByte* b = codecLoneBytesBegin(); b != codecLoneBytesEnd(); ++b)
+        if (b->page == page && b->byte == c && b->character == unit)
+            return true;
+    return false;
+}
+
+bool isCodeReadOtherwise(int page, unsigned int code) {
+    static constexpr unsigned int kGbkReadOtherwise[] = {0xA2E3, 0xA3A0, 0xA8BC, 0xA8BF};
+    if (page != kGbkPage)
+        return false;
+    for (const unsigned int c : kGbkReadOtherwise)
+        if (c == code)
+            return true;
+    return false;
 }
 
 void installCodePageEngine() {

@@ -288,7 +288,16 @@ const DirectEncodeTable* directEncodeTable(int page) {
     return once(g_directEncode[i], [&] {
         auto direct = std::make_unique<DirectEncodeTable>();
         buildDirectEncode(*fromUnicodeTable(page), *direct);
-        markOneWayCodes(*directDecodeTable(page), *direct);
+        const DirectDecodeTable& decode = *directDecodeTable(page);
+        LoneByteReadings readAlone{};
+        for (unsigned c = 0; c < readAlone.size(); ++c)
+            readAlone[c] = isReadLoneByte(page, static_cast<unsigned char>(c), decode.single[c]);
+        markOneWayCodes(decode, readAlone, *direct);
+        for (std::uint32_t& code : direct->codes) {
+            const unsigned length = (code >> DirectEncodeTable::kLengthShift) & 3u;
+            if (length == 2 && isCodeReadOtherwise(page, ((code & 0xFFu) << 8) | ((code >> 8) & 0xFFu)))
+                code |= DirectEncodeTable::kOneWay;
+        }
         return direct;
     });
 }

@@ -51,6 +51,15 @@ const DirectEncodeTable* directEncodeTable(int page);
 // pages' 80-9F) that those decoders take as errors; Shift_JIS keeps 0x80 as
 // U+0080.
 bool isStandardLoneByte(int page, unsigned char c, unsigned int unit);
+// The same, or python's codec of the page's own names reading it so (page
+// 932's private-use 0xA0 and 0xFD-0xFF): a lone byte written for a text
+// must be one of these, else neither reads it back.
+bool isReadLoneByte(int page, unsigned char c, unsigned int unit);
+// Whether a page's two-byte code is one its table reads as private use
+// where its readers take it otherwise: page 936's A2E3, A3A0, A8BC and
+// A8BF, a browser's U+20AC, U+3000, U+1E3F and U+01F9 (GB18030's), which
+// python's gbk and iconv do not read. Never written as the page's own.
+bool isCodeReadOtherwise(int page, unsigned int code);
 
 // The 503 page 932 codes (2 bytes each) of ISO-2022-JP rows 0x79 to 0x7C.
 const unsigned char* jisExtensionTable();

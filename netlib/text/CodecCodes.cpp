@@ -24,6 +24,14 @@ constexpr CodecOneWay kOneWay[] = {
     {950, 0xFF64, 0xFE51}, // A14E
 };
 
+constexpr CodecLoneByte kLoneBytes[] = {
+    {932, 0x80, 0x0080},
+    {932, 0xA0, 0xF8F0},
+    {932, 0xFD, 0xF8F1},
+    {932, 0xFE, 0xF8F2},
+    {932, 0xFF, 0xF8F3},
+};
+
 constexpr Big5Letter kBig5Letters[] = {
     {0x0401, 0xC7F9},
     {0x0414, 0xC7F7},
@@ -284,6 +292,14 @@ const CodecOneWay* codecOneWayBegin() {
 
 const CodecOneWay* codecOneWayEnd() {
     return std::end(kOneWay);
+}
+
+const CodecLoneByte* codecLoneBytesBegin() {
+    return std::begin(kLoneBytes);
+}
+
+const CodecLoneByte* codecLoneBytesEnd() {
+    return std::end(kLoneBytes);
 }
 
 const Big5Letter* big5LettersBegin() {

@@ -18,6 +18,18 @@ struct CodecOneWay {
 const CodecOneWay* codecOneWayBegin();
 const CodecOneWay* codecOneWayEnd();
 
+// A byte python's codec of a page's own names reads standing alone as a
+// character (private use, a C1 control) the Encoding Standard's decoders
+// refuse there: page 932's 0x80, 0xA0 and 0xFD-0xFF.
+struct CodecLoneByte {
+    int page;
+    unsigned char byte;
+    std::uint32_t character;
+};
+
+const CodecLoneByte* codecLoneBytesBegin();
+const CodecLoneByte* codecLoneBytesEnd();
+
 // A character page 950 has at one of ETEN's codes (0xC6A1 to 0xC8FE: kana
 // and Cyrillic), with the code a browser's Big5 encoder writes for it.
 struct Big5Letter {

@@ -177,8 +177,9 @@ void buildDirectEncode(const HashConvert& table, DirectEncodeTable& t) {
 
 // A code is read back as it is written when the decoder, at its first byte,
 // takes exactly its bytes as that unit: a one-byte code whose byte could
-// start a longer one depends on what follows, so it counts as one-way.
-void markOneWayCodes(const DirectDecodeTable& d, DirectEncodeTable& t) {
+// start a longer one depends on what follows, so it counts as one-way, and
+// so does a byte the page's readers refuse alone.
+void markOneWayCodes(const DirectDecodeTable& d, const LoneByteReadings& readAlone, DirectEncodeTable& t) {
     if (!d.usable || !t.usable)
         return;
     const bool hasTriples = !d.triples.empty();
@@ -190,7 +191,8 @@ void markOneWayCodes(const DirectDecodeTable& d, DirectEncodeTable& t) {
         const unsigned first = code & 0xFFu;
         bool back = false;
         if (length == 1)
-            back = d.single[first] == u && !d.leadsPair[first] && !(hasTriples && first == d.tripleLead);
+            back = d.single[first] == u && readAlone[first] && !d.leadsPair[first] &&
+                   !(hasTriples && first == d.tripleLead);
         else if (length == 2 && !d.pairs.empty())
             back = d.pairs[(first << 8) | ((code >> 8) & 0xFFu)] == u;
         if (!back)

@@ -3,6 +3,7 @@
 // that a conversion costs one array read per character. Each answers exactly
 // what the hashed lookup of the converters answers; a page whose tables do
 // not fit the form is marked unusable and keeps the hashed road.
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -65,7 +66,10 @@ struct DirectEncodeTable {
 void buildDirectDecode(const UnicodeLookup& lookup, DirectDecodeTable& target);
 void buildDirectDecode(const HashConvert& toUnicode, DirectDecodeTable& target);
 void buildDirectEncode(const HashConvert& fromUnicode, DirectEncodeTable& target);
+// Per byte, whether a reader of the page takes it standing alone as the
+// decoding table has it.
+using LoneByteReadings = std::array<bool, 256>;
 // Marks the codes the page's own decoding reads back as another character.
-void markOneWayCodes(const DirectDecodeTable& decode, DirectEncodeTable& target);
+void markOneWayCodes(const DirectDecodeTable& decode, const LoneByteReadings& readAlone, DirectEncodeTable& target);
 
 } // namespace tessik

@@ -29,6 +29,8 @@ constexpr unsigned char kKanaLast = 0xDF;
 // A 94 x 94 set's bytes in 7-bit form.
 constexpr unsigned char kSet94First = 0x21;
 constexpr unsigned char kSet94Last = 0x7E;
+// Page 936's one lone byte above ASCII that goes out.
+constexpr unsigned char kGbkLoneEuro = 0x80;
 // GB 2312's last row in EUC form.
 constexpr unsigned char kGb2312LastLead = 0xF7;
 // TIS-620 leaves 0xA0 unassigned, as every ISO 8859 part leaves 0x80-0x9F.
@@ -230,6 +232,20 @@ bool inAny(unsigned code, const CodeRange* first, const CodeRange* last) {
     return false;
 }
 
+// Page 936's codes GBK's readers take otherwise, which the exact writer
+// never writes: only text written otherwise is looked at.
+bool gbkWithin(const unsigned char* p, unsigned int n) {
+    for (unsigned int i = 0; i + 1 < n; ++i) {
+        if (p[i] < kHighBit)
+            continue;
+        if (isCodeReadOtherwise(kGbkPage, (static_cast<unsigned>(p[i]) << 8) | p[i + 1]))
+            return false;
+        // A lone byte (the euro's 0x80) has no trail byte.
+        i += p[i] != kGbkLoneEuro;
+    }
+    return true;
+}
+
 bool big5Within(const unsigned char* p, unsigned int n, bool hkscs, bool etenLetters) {
     for (unsigned int i = 0; i < n; ++i) {
         if (p[i] < kHighBit)
@@ -341,7 +357,7 @@ bool within(const char* name, const unsigned char* bytes, unsigned int count, bo
     if (!bytes)
         count = 0;
     switch (charsetNameRepertoire(name)) {
-    case NameRepertoire::Page: return true;
+    case NameRepertoire::Page: return !codecCells || page != kGbkPage || gbkWithin(bytes, count);
     case NameRepertoire::Gb2312: return page == kGbkPage && gb2312Within(bytes, count);
     case NameRepertoire::JisX0208: return jisWithin(page, bytes, count, codecCells);
     case NameRepertoire::KsX1001:

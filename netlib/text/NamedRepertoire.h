@@ -18,8 +18,9 @@ bool bytesWithinNamedCharset(const char* name, const unsigned char* bytes, unsig
 // The same, with the codes python's codec of the name has that its other
 // readers read otherwise than the vendor page counted as well (the JIS
 // cells of U+301C, U+2016, U+2212, U+00A2, U+00A3 and U+00AC; ETEN's kana
-// and Cyrillic under big5): the caller then reads the bytes back by
-// readAsNamedStandard.
+// and Cyrillic under big5), and without page 936's codes its readers take
+// otherwise (isCodeReadOtherwise) under that page's own names: the caller
+// then reads the bytes back by readAsNamedStandard.
 bool bytesWithinNamedCodec(const char* name, const unsigned char* bytes, unsigned int count);
 // Text (UTF-8) `read` from a name's page as python's codec of the name
 // reads the codes, and the `text` written as that codec's reading gives it

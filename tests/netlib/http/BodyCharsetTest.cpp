@@ -333,7 +333,7 @@ TEST_F(BodyCharset, SentXmlSaysWhatItsBytesAre) {
         calls.push_back(grvtest::ToHex(string));
     }
     ASSERT_GT(row, 290);
-    EXPECT_EQ(refusedAsRowsSay, 68);
+    EXPECT_EQ(refusedAsRowsSay, 93);
     const std::vector<std::string> seen = peers.CapturedRequests(port);
     // What a browser's encoder writes for each string sent under its
     // charset, by the machine's node (web_encode.mjs).
