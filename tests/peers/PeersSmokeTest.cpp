@@ -10,8 +10,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -360,6 +362,8 @@ here=$(dirname "$0")
 new=$3
 echo "$*" >>"$here/calls"
 echo "${http_proxy:-}" >"$here/proxy"
+# What the stage hands it, less what every shell sets.
+env | awk -F= '$1 != "PWD" && $1 != "SHLVL" && $1 != "_"' >"$here/debootstrap.env"
 [[ ! -e $here/fail ]] || exit 1
 mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/apt,etc/ssl/certs,dev,proc,sys,tmp}
 for link in bin sbin lib lib64; do ln -s "usr/$link" "$new/$link"; done
@@ -377,6 +381,12 @@ echo "deb $4 trixie main" >"$new/etc/apt/sources.list"
 # As apt reads a mirror in a folder: from within the root.
 cat >"$new/usr/bin/apt-get" <<'EOF'
 #!/bin/bash
+env | awk -F= '$1 != "PWD" && $1 != "SHLVL" && $1 != "_"' >/apt-get.env
+# As the packages' scripts fail there, making a temporary file.
+if [[ -n ${TMPDIR:-} && ! -d $TMPDIR ]]; then
+  echo "mktemp: failed to create file via template '$TMPDIR/tmp.XXXXXXXXXX': No such file or directory" >&2
+  exit 1
+fi
 read -r _ uri _ </etc/apt/sources.list
 [[ $uri != file:* || -f ${uri#file:}/dists/trixie/Release ]]
 EOF
@@ -427,13 +437,19 @@ protected:
     }
     // The stage in a process group of its own, the group's number; its
     // output goes into out, then its exit status into out.status.
-    pid_t Start(const std::string& out) {
+    // The caller's variables given replace the test's.
+    pid_t Start(const std::string& out, const std::vector<std::string>& env = {}) {
         std::filesystem::remove(m_dir + "/" + out + ".status");
         RunOptions options;
         options.env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
                        "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2",
                        // The proxies are apt's alone, whatever the runner's.
                        "http_proxy=", "https_proxy=", "no_proxy=", "NO_PROXY="};
+        for (const std::string& given : env) {
+            const std::string name = given.substr(0, given.find('=') + 1);
+            std::erase_if(options.env, [&](const std::string& pair) { return pair.rfind(name, 0) == 0; });
+            options.env.push_back(given);
+        }
         const RunResult r = RunProgram(
             {"bash", "-c", "setsid bash -c '\"$1\"; echo $? >\"$2.status\"' bash \"$@\" >\"$2\" 2>&1 & echo $!", "bash",
              m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
@@ -450,7 +466,7 @@ protected:
         }
         return std::stoi(ReadFile(status));
     }
-    int Run(const std::string& out) { return Reap(Start(out), out); }
+    int Run(const std::string& out, const std::vector<std::string>& env = {}) { return Reap(Start(out, env), out); }
     // Kills the run's group once the mark is there, and waits for its end.
     void KillWhen(pid_t group, const std::string& mark, const std::string& out) {
         const auto there =
@@ -570,6 +586,36 @@ TEST_F(Debian13Stage, ARootKilledInItsRemovalIsMadeAgain) {
     EXPECT_EQ(Run("after.out"), 0) << Output("after.out");
     ExpectPassed("after.out");
     EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// The root is made in a clean environment, whatever the caller's: a TMPDIR
+// the root lacks failed the packages' scripts there (the root's apt-get
+// fails as they did). Of the caller's variables only the proxies reach
+// debootstrap and the root's apt; the stage's own TMPDIR is the caller's.
+TEST_F(Debian13Stage, TheRootIsMadeWhateverTheCallersEnvironment) {
+    const std::string tmp = m_dir + "/caller-tmp";
+    std::filesystem::create_directories(tmp);
+    const std::string path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    const std::string proxy = "http_proxy=http://127.0.0.1:9/";
+    EXPECT_EQ(Run("caller.out", {"TMPDIR=" + tmp, "LANG=C.UTF-8", "GRV_CALLERS=1", proxy, "no_proxy=localhost"}), 0)
+        << Output("caller.out");
+    ExpectPassed("caller.out");
+    auto lines = [](const std::string& file) {
+        std::istringstream in(ReadFile(file));
+        std::vector<std::string> found;
+        for (std::string line; std::getline(in, line);) {
+            found.push_back(line);
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(lines(m_dir + "/bin/debootstrap.env"), (Lines{path, proxy, "no_proxy=localhost"}));
+    EXPECT_EQ(lines(m_dir + "/cache/root/apt-get.env"),
+              (Lines{"DEBIAN_FRONTEND=noninteractive", path, proxy, "no_proxy=localhost"}));
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror));
+    // Nothing of the run's is left in the caller's TMPDIR.
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
 // Two runs started together on no root: one makes it, the other waits and
