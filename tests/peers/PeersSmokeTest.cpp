@@ -4,6 +4,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -348,6 +350,130 @@ TEST(PeerPackages, TheRootTakesWhatNoLineKeepsForTheMachine) {
         const RunResult r = RunProgram({dir + "/package-list", c.list, c.release});
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
         EXPECT_EQ(r.out, c.out) << c.name;
+    }
+}
+
+// scripts/setup on a checkout of its own whose one package the machine
+// lacks, as root, in a mount namespace where a folder of the test's stands
+// for /usr/sbin, which gets setup's policy-rc.d while apt runs. The machine's
+// apt-get runs, its configuration, state and cache in the test's folder,
+// where it knows that package as installed: it has nothing to do but take
+// its locks and say what it does not find.
+class SetUpScript : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* folder : {"/checkout/scripts/packages", "/checkout/scripts/s3rver/node_modules", "/sbin",
+                                   "/etc/apt.conf.d", "/etc/preferences.d", "/etc/sources.list.d",
+                                   "/state/lists/partial", "/cache/archives/partial", "/dpkg", "/log"}) {
+            std::filesystem::create_directories(m_dir + folder);
+        }
+        for (const char* script : {"setup", "package-list"}) {
+            std::filesystem::create_symlink(std::string(GRV_SOURCE_DIR) + "/scripts/" + script,
+                                            m_dir + "/checkout/scripts/" + script);
+        }
+        // The node packages are there: setup leaves npm alone.
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/s3rver/package-lock.json", "{}\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/s3rver/node_modules/.grv-installed-from", "{}\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/etc/sources.list", ""));
+        ASSERT_TRUE(WriteFile(m_dir + "/dpkg/status", "Package: grv-probe\nStatus: install ok installed\nVersion: 1\n"
+                                                      "Architecture: all\nMaintainer: nobody <nobody@invalid>\n"
+                                                      "Description: a package the machine lacks\n"));
+    }
+    // apt's configuration, all of it the test's; timeout "" sets no
+    // DPkg::Lock::Timeout.
+    std::string AptConfig(const std::string& timeout) {
+        const std::string file = m_dir + "/apt.conf";
+        std::string text = "Dir::Etc \"" + m_dir + "/etc/\";\nDir::State \"" + m_dir + "/state/\";\n" +
+                           "Dir::State::status \"" + m_dir + "/dpkg/status\";\nDir::Cache \"" + m_dir +
+                           "/cache/\";\nDir::Log \"" + m_dir + "/log/\";\n";
+        if (!timeout.empty()) {
+            text += "DPkg::Lock::Timeout \"" + timeout + "\";\n";
+        }
+        EXPECT_TRUE(WriteFile(file, text));
+        return file;
+    }
+    const std::string m_dir = TempRoot() + "/setup-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+};
+
+// Another apt or dpkg holding a lock apt needs (this process, here): setup
+// waits for it as long as DPkg::Lock::Timeout says, else some minutes,
+// says so once with apt's message naming the holder, and gives up with
+// apt's own messages; a failure no lock causes ends it at once.
+TEST_F(SetUpScript, WaitsForTheLockAnotherAptHolds) {
+    const std::string lists = m_dir + "/state/lists/lock";
+    const std::string frontend = m_dir + "/dpkg/lock-frontend";
+    const std::string archives = m_dir + "/cache/archives/lock";
+    std::string self = ReadFile("/proc/self/comm");
+    self.erase(self.find_last_not_of('\n') + 1);
+    auto heldBy = [&](const std::string& lock) {
+        return "E: Could not get lock " + lock + ". It is held by process " + std::to_string(getpid()) + " (" + self +
+               ")\n";
+    };
+    const std::string installing = "setup: installing grv-probe\n";
+    auto waiting = [&](const std::string& wait, const std::string& lock) {
+        return "setup: waiting up to " + wait + " s for apt's lock: " + heldBy(lock);
+    };
+    struct Case {
+        const char* name;
+        std::string package;
+        std::string lock; // held by this process, none where empty
+        bool letGo;       // once setup says it waits
+        std::string timeout;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"the package lists' (update), let go", "grv-probe", lists, true, "", 0, installing + waiting("900", lists)},
+        {"dpkg's (install), let go", "grv-probe", frontend, true, "", 0, installing + waiting("900", frontend)},
+        {"the downloads' (install), let go", "grv-probe", archives, true, "", 0, installing + waiting("900", archives)},
+        {"held past DPkg::Lock::Timeout", "grv-probe", lists, false, "1", 100,
+         installing + waiting("1", lists) + heldBy(lists) + "E: Unable to lock directory " + m_dir + "/state/lists/\n"},
+        {"DPkg::Lock::Timeout 0, as apt-get has it", "grv-probe", frontend, false, "0", 100,
+         installing + heldBy(frontend) + "E: Unable to acquire the dpkg frontend lock (" + frontend +
+             "), is another process using it?\n"},
+        {"no lock held, a package apt lacks", "grv-nowhere", "", false, "", 100,
+         "setup: installing grv-nowhere\nE: Unable to locate package grv-nowhere\n"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/packages/a.txt", c.package + "\n"));
+        const std::string out = m_dir + "/setup.out";
+        std::filesystem::remove(out);
+        int fd = -1;
+        if (!c.lock.empty()) {
+            fd = open(c.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+            ASSERT_GE(fd, 0) << c.name;
+            struct flock lock{};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            ASSERT_EQ(fcntl(fd, F_SETLK, &lock), 0) << c.name;
+        }
+        RunOptions options;
+        options.env = {"APT_CONFIG=" + AptConfig(c.timeout), "LC_ALL=C.UTF-8", "LANGUAGE="};
+        auto run = std::async(std::launch::async, [&] {
+            return RunProgram({"unshare", "--mount", "--propagation", "private", "bash", "-c",
+                               "mount --bind \"$1\" /usr/sbin && exec \"$2\" >\"$3\" 2>&1", "bash", m_dir + "/sbin",
+                               m_dir + "/checkout/scripts/setup", out},
+                              options);
+        });
+        if (c.letGo) {
+            EXPECT_TRUE(
+                WaitFor([&] { return FileExists(out) ? ReadFile(out) : ""; },
+                        [](const std::string& text) { return text.find("setup: waiting") != std::string::npos; },
+                        std::chrono::minutes(1))
+                    .met)
+                << c.name;
+            // While it waits, no service a package brings may start.
+            EXPECT_EQ(ReadFile(m_dir + "/sbin/policy-rc.d"), "#!/bin/sh\nexit 101\n") << c.name;
+            close(fd);
+            fd = -1;
+        }
+        const RunResult r = run.get();
+        if (fd >= 0) {
+            close(fd);
+        }
+        EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+        EXPECT_EQ(ReadFile(out), c.out) << c.name;
+        // The policy went with setup, as it does on the machine.
+        EXPECT_TRUE(std::filesystem::is_empty(m_dir + "/sbin")) << c.name;
     }
 }
 
