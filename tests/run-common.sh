@@ -20,6 +20,7 @@ needs_table=(
   '*Dante*|has_dante|they relay through the SOCKS server dante, to be installed (Debian 13 has none)'
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
   'Debian13Stage.*|can_run_debian13_stage|they run the Debian 13 stage, which makes a root and mounts it in a mount namespace of its own, not from within that stage'
+  'SetUpScript.*|can_hide_proc|they run scripts/setup as root in a mount namespace of their own, where a folder of theirs stands for /usr/sbin'
 )
 nobody_id=65534
 

@@ -4,14 +4,18 @@
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <future>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -349,6 +353,130 @@ TEST(PeerPackages, TheRootTakesWhatNoLineKeepsForTheMachine) {
     }
 }
 
+// scripts/setup on a checkout of its own whose one package the machine
+// lacks, as root, in a mount namespace where a folder of the test's stands
+// for /usr/sbin, which gets setup's policy-rc.d while apt runs. The machine's
+// apt-get runs, its configuration, state and cache in the test's folder,
+// where it knows that package as installed: it has nothing to do but take
+// its locks and say what it does not find.
+class SetUpScript : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* folder : {"/checkout/scripts/packages", "/checkout/scripts/s3rver/node_modules", "/sbin",
+                                   "/etc/apt.conf.d", "/etc/preferences.d", "/etc/sources.list.d",
+                                   "/state/lists/partial", "/cache/archives/partial", "/dpkg", "/log"}) {
+            std::filesystem::create_directories(m_dir + folder);
+        }
+        for (const char* script : {"setup", "package-list"}) {
+            std::filesystem::create_symlink(std::string(GRV_SOURCE_DIR) + "/scripts/" + script,
+                                            m_dir + "/checkout/scripts/" + script);
+        }
+        // The node packages are there: setup leaves npm alone.
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/s3rver/package-lock.json", "{}\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/s3rver/node_modules/.grv-installed-from", "{}\n"));
+        ASSERT_TRUE(WriteFile(m_dir + "/etc/sources.list", ""));
+        ASSERT_TRUE(WriteFile(m_dir + "/dpkg/status", "Package: grv-probe\nStatus: install ok installed\nVersion: 1\n"
+                                                      "Architecture: all\nMaintainer: nobody <nobody@invalid>\n"
+                                                      "Description: a package the machine lacks\n"));
+    }
+    // apt's configuration, all of it the test's; timeout "" sets no
+    // DPkg::Lock::Timeout.
+    std::string AptConfig(const std::string& timeout) {
+        const std::string file = m_dir + "/apt.conf";
+        std::string text = "Dir::Etc \"" + m_dir + "/etc/\";\nDir::State \"" + m_dir + "/state/\";\n" +
+                           "Dir::State::status \"" + m_dir + "/dpkg/status\";\nDir::Cache \"" + m_dir +
+                           "/cache/\";\nDir::Log \"" + m_dir + "/log/\";\n";
+        if (!timeout.empty()) {
+            text += "DPkg::Lock::Timeout \"" + timeout + "\";\n";
+        }
+        EXPECT_TRUE(WriteFile(file, text));
+        return file;
+    }
+    const std::string m_dir = TempRoot() + "/setup-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+};
+
+// Another apt or dpkg holding a lock apt needs (this process, here): setup
+// waits for it as long as DPkg::Lock::Timeout says, else some minutes,
+// says so once with apt's message naming the holder, and gives up with
+// apt's own messages; a failure no lock causes ends it at once.
+TEST_F(SetUpScript, WaitsForTheLockAnotherAptHolds) {
+    const std::string lists = m_dir + "/state/lists/lock";
+    const std::string frontend = m_dir + "/dpkg/lock-frontend";
+    const std::string archives = m_dir + "/cache/archives/lock";
+    std::string self = ReadFile("/proc/self/comm");
+    self.erase(self.find_last_not_of('\n') + 1);
+    auto heldBy = [&](const std::string& lock) {
+        return "E: Could not get lock " + lock + ". It is held by process " + std::to_string(getpid()) + " (" + self +
+               ")\n";
+    };
+    const std::string installing = "setup: installing grv-probe\n";
+    auto waiting = [&](const std::string& wait, const std::string& lock) {
+        return "setup: waiting up to " + wait + " s for apt's lock: " + heldBy(lock);
+    };
+    struct Case {
+        const char* name;
+        std::string package;
+        std::string lock; // held by this process, none where empty
+        bool letGo;       // once setup says it waits
+        std::string timeout;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"the package lists' (update), let go", "grv-probe", lists, true, "", 0, installing + waiting("900", lists)},
+        {"dpkg's (install), let go", "grv-probe", frontend, true, "", 0, installing + waiting("900", frontend)},
+        {"the downloads' (install), let go", "grv-probe", archives, true, "", 0, installing + waiting("900", archives)},
+        {"held past DPkg::Lock::Timeout", "grv-probe", lists, false, "1", 100,
+         installing + waiting("1", lists) + heldBy(lists) + "E: Unable to lock directory " + m_dir + "/state/lists/\n"},
+        {"DPkg::Lock::Timeout 0, as apt-get has it", "grv-probe", frontend, false, "0", 100,
+         installing + heldBy(frontend) + "E: Unable to acquire the dpkg frontend lock (" + frontend +
+             "), is another process using it?\n"},
+        {"no lock held, a package apt lacks", "grv-nowhere", "", false, "", 100,
+         "setup: installing grv-nowhere\nE: Unable to locate package grv-nowhere\n"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/packages/a.txt", c.package + "\n"));
+        const std::string out = m_dir + "/setup.out";
+        std::filesystem::remove(out);
+        int fd = -1;
+        if (!c.lock.empty()) {
+            fd = open(c.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+            ASSERT_GE(fd, 0) << c.name;
+            struct flock lock{};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            ASSERT_EQ(fcntl(fd, F_SETLK, &lock), 0) << c.name;
+        }
+        RunOptions options;
+        options.env = {"APT_CONFIG=" + AptConfig(c.timeout), "LC_ALL=C.UTF-8", "LANGUAGE="};
+        auto run = std::async(std::launch::async, [&] {
+            return RunProgram({"unshare", "--mount", "--propagation", "private", "bash", "-c",
+                               "mount --bind \"$1\" /usr/sbin && exec \"$2\" >\"$3\" 2>&1", "bash", m_dir + "/sbin",
+                               m_dir + "/checkout/scripts/setup", out},
+                              options);
+        });
+        if (c.letGo) {
+            EXPECT_TRUE(
+                WaitFor([&] { return FileExists(out) ? ReadFile(out) : ""; },
+                        [](const std::string& text) { return text.find("setup: waiting") != std::string::npos; },
+                        std::chrono::minutes(1))
+                    .met)
+                << c.name;
+            // While it waits, no service a package brings may start.
+            EXPECT_EQ(ReadFile(m_dir + "/sbin/policy-rc.d"), "#!/bin/sh\nexit 101\n") << c.name;
+            close(fd);
+            fd = -1;
+        }
+        const RunResult r = run.get();
+        if (fd >= 0) {
+            close(fd);
+        }
+        EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+        EXPECT_EQ(ReadFile(out), c.out) << c.name;
+        // The policy went with setup, as it does on the machine.
+        EXPECT_TRUE(std::filesystem::is_empty(m_dir + "/sbin")) << c.name;
+    }
+}
+
 // The Debian 13 stage (scripts/test-debian13-peers) on a checkout of its
 // own: a root made by a stand-in for debootstrap (a shell, env and awk, as
 // the stage calls them there, and the root's cmake and ctest, which say what
@@ -360,6 +488,8 @@ here=$(dirname "$0")
 new=$3
 echo "$*" >>"$here/calls"
 echo "${http_proxy:-}" >"$here/proxy"
+# What the stage hands it, less what every shell sets.
+env | awk -F= '$1 != "PWD" && $1 != "SHLVL" && $1 != "_"' >"$here/debootstrap.env"
 [[ ! -e $here/fail ]] || exit 1
 mkdir -p "$new"/{usr/bin,usr/sbin,usr/lib,usr/lib64,etc/apt,etc/ssl/certs,dev,proc,sys,tmp}
 for link in bin sbin lib lib64; do ln -s "usr/$link" "$new/$link"; done
@@ -377,6 +507,12 @@ echo "deb $4 trixie main" >"$new/etc/apt/sources.list"
 # As apt reads a mirror in a folder: from within the root.
 cat >"$new/usr/bin/apt-get" <<'EOF'
 #!/bin/bash
+env | awk -F= '$1 != "PWD" && $1 != "SHLVL" && $1 != "_"' >/apt-get.env
+# As the packages' scripts fail there, making a temporary file.
+if [[ -n ${TMPDIR:-} && ! -d $TMPDIR ]]; then
+  echo "mktemp: failed to create file via template '$TMPDIR/tmp.XXXXXXXXXX': No such file or directory" >&2
+  exit 1
+fi
 read -r _ uri _ </etc/apt/sources.list
 [[ $uri != file:* || -f ${uri#file:}/dists/trixie/Release ]]
 EOF
@@ -427,13 +563,19 @@ protected:
     }
     // The stage in a process group of its own, the group's number; its
     // output goes into out, then its exit status into out.status.
-    pid_t Start(const std::string& out) {
+    // The caller's variables given replace the test's.
+    pid_t Start(const std::string& out, const std::vector<std::string>& env = {}) {
         std::filesystem::remove(m_dir + "/" + out + ".status");
         RunOptions options;
         options.env = {"PATH=" + m_dir + "/bin:" + getenv("PATH"), "APT_CONFIG=" + m_dir + "/apt.conf",
                        "GRV_PEERS_CACHE=" + m_dir + "/cache", "GRV_JOBS=2",
                        // The proxies are apt's alone, whatever the runner's.
                        "http_proxy=", "https_proxy=", "no_proxy=", "NO_PROXY="};
+        for (const std::string& given : env) {
+            const std::string name = given.substr(0, given.find('=') + 1);
+            std::erase_if(options.env, [&](const std::string& pair) { return pair.rfind(name, 0) == 0; });
+            options.env.push_back(given);
+        }
         const RunResult r = RunProgram(
             {"bash", "-c", "setsid bash -c '\"$1\"; echo $? >\"$2.status\"' bash \"$@\" >\"$2\" 2>&1 & echo $!", "bash",
              m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
@@ -450,7 +592,7 @@ protected:
         }
         return std::stoi(ReadFile(status));
     }
-    int Run(const std::string& out) { return Reap(Start(out), out); }
+    int Run(const std::string& out, const std::vector<std::string>& env = {}) { return Reap(Start(out, env), out); }
     // Kills the run's group once the mark is there, and waits for its end.
     void KillWhen(pid_t group, const std::string& mark, const std::string& out) {
         const auto there =
@@ -570,6 +712,36 @@ TEST_F(Debian13Stage, ARootKilledInItsRemovalIsMadeAgain) {
     EXPECT_EQ(Run("after.out"), 0) << Output("after.out");
     ExpectPassed("after.out");
     EXPECT_EQ(Calls(), MadeFrom(m_mirror) + MadeFrom(m_mirror) + MadeFrom(m_mirror));
+}
+
+// The root is made in a clean environment, whatever the caller's: a TMPDIR
+// the root lacks failed the packages' scripts there (the root's apt-get
+// fails as they did). Of the caller's variables only the proxies reach
+// debootstrap and the root's apt; the stage's own TMPDIR is the caller's.
+TEST_F(Debian13Stage, TheRootIsMadeWhateverTheCallersEnvironment) {
+    const std::string tmp = m_dir + "/caller-tmp";
+    std::filesystem::create_directories(tmp);
+    const std::string path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    const std::string proxy = "http_proxy=http://127.0.0.1:9/";
+    EXPECT_EQ(Run("caller.out", {"TMPDIR=" + tmp, "LANG=C.UTF-8", "GRV_CALLERS=1", proxy, "no_proxy=localhost"}), 0)
+        << Output("caller.out");
+    ExpectPassed("caller.out");
+    auto lines = [](const std::string& file) {
+        std::istringstream in(ReadFile(file));
+        std::vector<std::string> found;
+        for (std::string line; std::getline(in, line);) {
+            found.push_back(line);
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(lines(m_dir + "/bin/debootstrap.env"), (Lines{path, proxy, "no_proxy=localhost"}));
+    EXPECT_EQ(lines(m_dir + "/cache/root/apt-get.env"),
+              (Lines{"DEBIAN_FRONTEND=noninteractive", path, proxy, "no_proxy=localhost"}));
+    EXPECT_EQ(Calls(), MadeFrom(m_mirror));
+    // Nothing of the run's is left in the caller's TMPDIR.
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
 // Two runs started together on no root: one makes it, the other waits and
