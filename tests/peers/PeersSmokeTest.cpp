@@ -562,7 +562,8 @@ protected:
         ASSERT_TRUE(WriteFile(m_dir + "/apt/sources.list.d/debian.sources", deb822));
     }
     // The stage in a process group of its own, the group's number; its
-    // output goes into out, then its exit status into out.status.
+    // output goes into out, then its exit status into out.status, renamed
+    // there once written so that the file is never seen empty.
     // The caller's variables given replace the test's.
     pid_t Start(const std::string& out, const std::vector<std::string>& env = {}) {
         std::filesystem::remove(m_dir + "/" + out + ".status");
@@ -576,10 +577,11 @@ protected:
             std::erase_if(options.env, [&](const std::string& pair) { return pair.rfind(name, 0) == 0; });
             options.env.push_back(given);
         }
-        const RunResult r = RunProgram(
-            {"bash", "-c", "setsid bash -c '\"$1\"; echo $? >\"$2.status\"' bash \"$@\" >\"$2\" 2>&1 & echo $!", "bash",
-             m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
-            options);
+        const RunResult r = RunProgram({"bash", "-c",
+                                        "setsid bash -c '\"$1\"; echo $? >\"$2.part\"; mv \"$2.part\" \"$2.status\"' "
+                                        "bash \"$@\" >\"$2\" 2>&1 & echo $!",
+                                        "bash", m_dir + "/checkout/scripts/test-debian13-peers", m_dir + "/" + out},
+                                       options);
         return std::stoi(r.out);
     }
     // Its exit status, -1 where it was still running after the limit (then

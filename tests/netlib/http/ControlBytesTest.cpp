@@ -1284,7 +1284,8 @@ while not done.is_set():
     threading.Thread(target=serve, args=(c,)).start()
 )PY";
 
-// How long the task's answer is held back, and when into it the call comes.
+// How long the task's answer is held back, and how long the lock's holder
+// gives a "queued" row's call to reach the lock.
 constexpr int kTaskSeconds = 2;
 constexpr auto kCallIntoTask = std::chrono::milliseconds(300);
 constexpr const char* kS3Host = "storage.test";
@@ -1472,9 +1473,25 @@ const std::vector<WaitCall>& WaitCalls() {
     return calls;
 }
 
+// Whether the component's background task has taken the component's lock,
+// which it holds for its whole run: looked at until it has, the task has
+// ended or the limit has passed.
+bool TaskHoldsTheLock(ClsHttp& http) {
+    const auto held = grvtest::WaitFor(
+        [&] {
+            if (!http.tryEnterCriticalSection())
+                return true;
+            http.leaveCriticalSection();
+            return false;
+        },
+        [&](bool taken) { return taken || !http.backgroundTaskBusy(); }, std::chrono::milliseconds(kTaskLimitMs));
+    return held.seen;
+}
+
 // One "wait" row on a component of its own: its task fetches "/slow"; the
-// call comes kCallIntoTask into it ("running"), while the task is queued
-// behind the lock this thread holds ("queued"), or after it ("after"). The
+// call comes once the task holds the component's lock ("running"), while
+// the task is queued behind the lock this thread holds ("queued"), or after
+// it ("after"). The
 // verdict: "sent" for success with the call's own result and log (after
 // the task, where it ran), "refused" for a failure with the busy message,
 // else what went wrong.
@@ -1526,7 +1543,8 @@ std::string WaitRowVerdict(const std::vector<std::string>& row, int port, const 
             return "task not queued";
         if (moment == "after" && !http.waitForBackgroundTask(kTaskLimitMs))
             return "task did not end";
-        std::this_thread::sleep_for(moment == "running" ? kCallIntoTask : std::chrono::milliseconds(0));
+        if (moment == "running" && !TaskHoldsTheLock(http))
+            return "task not seen running";
         std::thread caller(call);
         caller.join();
     }
