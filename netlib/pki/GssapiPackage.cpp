@@ -123,6 +123,11 @@ public:
                 return kSecETargetUnknown;
             }
         }
+        // A context under way needs the server's token to go on: SPNEGO in
+        // the mechanism library reads through a missing one and crashes, where
+        // the Kerberos mechanism calls it defective, as we do for both.
+        if (m_context != GSS_C_NO_CONTEXT && input.getSize() == 0)
+            return kSecEInvalidToken;
         gss_buffer_desc in = {static_cast<size_t>(input.getSize()), input.getData()};
         gss_buffer_desc out = GSS_C_EMPTY_BUFFER;
         OM_uint32 granted = 0;
