@@ -7,7 +7,7 @@
 # names it. A new group is a new row, and a new probe when no probe fits.
 needs_table=(
   'AsNobody.*|can_act_as_nobody|they prepare files of another user and check them as nobody'
-  'UnwritableJournalTest.*|is_bound_by_file_modes|the kernel must refuse their writes: a root runs them as nobody'
+  'UnwritableJournalTest.*:EntryStoreTest.ReadOnlyFileOpensAndRefusesWrites|is_bound_by_file_modes|the kernel must refuse their writes: a root runs them as nobody'
   'AsRoot.*|can_make_private_host_name|they make a private host name in a UTS namespace of their own'
   '*OntoAFullDisk*|can_mount_tmpfs|their full disk is a small tmpfs they mount'
   '*.JournalMadeReadOnlyWhileOpenSaysItCannotBeWritten|can_make_immutable|they make an open journal immutable with chattr +i and need the file system to refuse writes through its open descriptor (tmpfs and btrfs let them through)'
@@ -21,22 +21,30 @@ needs_table=(
   '*OpenSshDsa*|openssh_knows_dsa|they ask OpenSSH about DSA keys, which OpenSSH 10 (Debian 13) no longer knows'
   'Debian13Stage.*|can_run_debian13_stage|they run the Debian 13 stage, which makes a root and mounts it in a mount namespace of its own, not from within that stage'
   'SetUpScript.*|can_hide_proc|they run scripts/setup as root in a mount namespace of their own, where a folder of theirs stands for /usr/sbin'
+  'LoopbackPeerTest.ApacheAnswersDigestAndNtlm:LoopbackPeerTest.ProxiesNeedBasicAuthAndTunnel:LoopbackPeerTest.EveryProxyTakesLocalhostToTheLoopback:HttpComponent.DigestAgainstApacheAndScriptedServersCurlAgreesWith:NtlmExchange.*Apache*:ProxyTunnel.ApacheAsksForNtlmOnTheConnect:ProxyTunnel.ComponentRequestsAndTheGetRoadGoThroughSquid:ProxyTunnel.ProxyCredentialsStayOutOfTheTunnel:ProxyTunnel.TinyproxyAndSquidTunnelToTls10Nginx:ProxyTunnel.TunnelledRequestsGoInOriginForm:ServerCertificates.EachCheckRefusesItsServerThroughSquid:NegotiateKdc.RequestRoadAuthenticates:NegotiateKdc.GetRoadAuthenticates|services_reach_tmpdir|their apache and squid drop to service accounts (www-data, proxy), which must read what the test prepared under TMPDIR'
 )
 nobody_id=65534
 
 # The probes: each tries its operation in a temporary folder of its own
 # under $TMPDIR, where the tests work, and undoes it.
+# nobody must also reach what a test prepares for it in the shared folder,
+# which a TMPDIR under a folder closed to others (/root/tmp) hides.
 can_act_as_nobody() {
   local file ok
-  file=$(mktemp) || return 1
+  file=$(mktemp -p "${GRV_SHARED_TMP:-${TMPDIR:-/tmp}}") || return 1
   chown "$nobody_id:$nobody_id" "$file" 2>/dev/null &&
-    setpriv --reuid="$nobody_id" --regid="$nobody_id" --clear-groups true 2>/dev/null
+    setpriv --reuid="$nobody_id" --regid="$nobody_id" --clear-groups test -r "$file" 2>/dev/null
   ok=$?
   rm -f "$file"
   return $ok
 }
 is_bound_by_file_modes() {
   [ "$(id -u)" != 0 ] || can_act_as_nobody
+}
+# Only a root's peers drop to service accounts; they reach the shared
+# folder where nobody does.
+services_reach_tmpdir() {
+  is_bound_by_file_modes
 }
 can_make_private_host_name() {
   unshare --uts true 2>/dev/null
