@@ -418,27 +418,37 @@ TEST_F(SetUpScript, WaitsForTheLockAnotherAptHolds) {
         std::string package;
         std::string lock; // held by this process, none where empty
         bool letGo;       // once setup says it waits
+        bool folder;      // the lock a folder apt cannot open, held by no one
         std::string timeout;
         int status;
         std::string out;
     } cases[] = {
-        {"the package lists' (update), let go", "grv-probe", lists, true, "", 0, installing + waiting("900", lists)},
-        {"dpkg's (install), let go", "grv-probe", frontend, true, "", 0, installing + waiting("900", frontend)},
-        {"the downloads' (install), let go", "grv-probe", archives, true, "", 0, installing + waiting("900", archives)},
-        {"held past DPkg::Lock::Timeout", "grv-probe", lists, false, "1", 100,
+        {"the package lists' (update), let go", "grv-probe", lists, true, false, "", 0,
+         installing + waiting("900", lists)},
+        {"dpkg's (install), let go", "grv-probe", frontend, true, false, "", 0, installing + waiting("900", frontend)},
+        {"the downloads' (install), let go", "grv-probe", archives, true, false, "", 0,
+         installing + waiting("900", archives)},
+        {"held past DPkg::Lock::Timeout", "grv-probe", lists, false, false, "1", 100,
          installing + waiting("1", lists) + heldBy(lists) + "E: Unable to lock directory " + m_dir + "/state/lists/\n"},
-        {"DPkg::Lock::Timeout 0, as apt-get has it", "grv-probe", frontend, false, "0", 100,
+        {"DPkg::Lock::Timeout 0, as apt-get has it", "grv-probe", frontend, false, false, "0", 100,
          installing + heldBy(frontend) + "E: Unable to acquire the dpkg frontend lock (" + frontend +
              "), is another process using it?\n"},
-        {"no lock held, a package apt lacks", "grv-nowhere", "", false, "", 100,
+        {"no lock held, a package apt lacks", "grv-nowhere", "", false, false, "", 100,
          "setup: installing grv-nowhere\nE: Unable to locate package grv-nowhere\n"},
+        // apt's message names the lock's path, yet no one holds it.
+        {"dpkg's a folder (install)", "grv-probe", frontend, false, true, "30", 100,
+         installing + "E: Could not open lock file " + frontend + " - open (21: Is a directory)\n" +
+             "E: Unable to acquire the dpkg frontend lock (" + frontend + "), are you root?\n"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/packages/a.txt", c.package + "\n"));
         const std::string out = m_dir + "/setup.out";
         std::filesystem::remove(out);
         int fd = -1;
-        if (!c.lock.empty()) {
+        if (c.folder) {
+            std::filesystem::remove(c.lock);
+            ASSERT_TRUE(std::filesystem::create_directory(c.lock)) << c.name;
+        } else if (!c.lock.empty()) {
             fd = open(c.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
             ASSERT_GE(fd, 0) << c.name;
             struct flock lock{};
@@ -469,6 +479,9 @@ TEST_F(SetUpScript, WaitsForTheLockAnotherAptHolds) {
         const RunResult r = run.get();
         if (fd >= 0) {
             close(fd);
+        }
+        if (c.folder) {
+            std::filesystem::remove(c.lock);
         }
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
         EXPECT_EQ(ReadFile(out), c.out) << c.name;
