@@ -418,27 +418,43 @@ TEST_F(SetUpScript, WaitsForTheLockAnotherAptHolds) {
         std::string package;
         std::string lock; // held by this process, none where empty
         bool letGo;       // once setup says it waits
+        bool folder;      // the lock a folder apt cannot open, held by no one
+        bool readOnly;    // dpkg's folder, where apt takes no lock
         std::string timeout;
         int status;
         std::string out;
     } cases[] = {
-        {"the package lists' (update), let go", "grv-probe", lists, true, "", 0, installing + waiting("900", lists)},
-        {"dpkg's (install), let go", "grv-probe", frontend, true, "", 0, installing + waiting("900", frontend)},
-        {"the downloads' (install), let go", "grv-probe", archives, true, "", 0, installing + waiting("900", archives)},
-        {"held past DPkg::Lock::Timeout", "grv-probe", lists, false, "1", 100,
+        {"the package lists' (update), let go", "grv-probe", lists, true, false, false, "", 0,
+         installing + waiting("900", lists)},
+        {"dpkg's (install), let go", "grv-probe", frontend, true, false, false, "", 0,
+         installing + waiting("900", frontend)},
+        {"the downloads' (install), let go", "grv-probe", archives, true, false, false, "", 0,
+         installing + waiting("900", archives)},
+        {"held past DPkg::Lock::Timeout", "grv-probe", lists, false, false, false, "1", 100,
          installing + waiting("1", lists) + heldBy(lists) + "E: Unable to lock directory " + m_dir + "/state/lists/\n"},
-        {"DPkg::Lock::Timeout 0, as apt-get has it", "grv-probe", frontend, false, "0", 100,
+        {"DPkg::Lock::Timeout 0, as apt-get has it", "grv-probe", frontend, false, false, false, "0", 100,
          installing + heldBy(frontend) + "E: Unable to acquire the dpkg frontend lock (" + frontend +
              "), is another process using it?\n"},
-        {"no lock held, a package apt lacks", "grv-nowhere", "", false, "", 100,
+        {"no lock held, a package apt lacks", "grv-nowhere", "", false, false, false, "", 100,
          "setup: installing grv-nowhere\nE: Unable to locate package grv-nowhere\n"},
+        // apt's message names the lock's path, yet no one holds it.
+        {"dpkg's a folder (install)", "grv-probe", frontend, false, true, false, "30", 100,
+         installing + "E: Could not open lock file " + frontend + " - open (21: Is a directory)\n" +
+             "E: Unable to acquire the dpkg frontend lock (" + frontend + "), are you root?\n"},
+        {"dpkg's folder read-only, a package apt lacks", "grv-nowhere", "", false, false, true, "30", 100,
+         "setup: installing grv-nowhere\nW: Not using locking for read only lock file " + frontend +
+             "\nW: Not using locking for read only lock file " + m_dir + "/dpkg/lock\n" +
+             "E: Unable to locate package grv-nowhere\n"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/packages/a.txt", c.package + "\n"));
         const std::string out = m_dir + "/setup.out";
         std::filesystem::remove(out);
         int fd = -1;
-        if (!c.lock.empty()) {
+        if (c.folder) {
+            std::filesystem::remove(c.lock);
+            ASSERT_TRUE(std::filesystem::create_directory(c.lock)) << c.name;
+        } else if (!c.lock.empty()) {
             fd = open(c.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
             ASSERT_GE(fd, 0) << c.name;
             struct flock lock{};
@@ -449,10 +465,12 @@ TEST_F(SetUpScript, WaitsForTheLockAnotherAptHolds) {
         RunOptions options;
         options.env = {"APT_CONFIG=" + AptConfig(c.timeout), "LC_ALL=C.UTF-8", "LANGUAGE="};
         auto run = std::async(std::launch::async, [&] {
-            return RunProgram({"unshare", "--mount", "--propagation", "private", "bash", "-c",
-                               "mount --bind \"$1\" /usr/sbin && exec \"$2\" >\"$3\" 2>&1", "bash", m_dir + "/sbin",
-                               m_dir + "/checkout/scripts/setup", out},
-                              options);
+            return RunProgram(
+                {"unshare", "--mount", "--propagation", "private", "bash", "-c",
+                 "mount --bind \"$1\" /usr/sbin && { [ -z \"$4\" ] || mount --bind -o ro \"$4\" \"$4\"; } && "
+                 "exec \"$2\" >\"$3\" 2>&1",
+                 "bash", m_dir + "/sbin", m_dir + "/checkout/scripts/setup", out, c.readOnly ? m_dir + "/dpkg" : ""},
+                options);
         });
         if (c.letGo) {
             EXPECT_TRUE(
@@ -469,6 +487,9 @@ TEST_F(SetUpScript, WaitsForTheLockAnotherAptHolds) {
         const RunResult r = run.get();
         if (fd >= 0) {
             close(fd);
+        }
+        if (c.folder) {
+            std::filesystem::remove(c.lock);
         }
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
         EXPECT_EQ(ReadFile(out), c.out) << c.name;
