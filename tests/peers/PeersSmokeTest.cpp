@@ -363,9 +363,11 @@ class SetUpScript : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* folder : {"/checkout/scripts/packages", "/checkout/scripts/s3rver/node_modules", "/sbin",
-                                   "/etc/apt.conf.d", "/etc/preferences.d", "/etc/sources.list.d",
                                    "/state/lists/partial", "/cache/archives/partial", "/dpkg", "/log"}) {
             std::filesystem::create_directories(m_dir + folder);
+        }
+        for (const char* folder : {"/apt.conf.d", "/preferences.d", "/sources.list.d"}) {
+            std::filesystem::create_directories(m_aptEtc + folder);
         }
         for (const char* script : {"setup", "package-list"}) {
             std::filesystem::create_symlink(std::string(GRV_SOURCE_DIR) + "/scripts/" + script,
@@ -374,7 +376,7 @@ protected:
         // The node packages are there: setup leaves npm alone.
         ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/s3rver/package-lock.json", "{}\n"));
         ASSERT_TRUE(WriteFile(m_dir + "/checkout/scripts/s3rver/node_modules/.grv-installed-from", "{}\n"));
-        ASSERT_TRUE(WriteFile(m_dir + "/etc/sources.list", ""));
+        ASSERT_TRUE(WriteFile(m_aptEtc + "/sources.list", ""));
         ASSERT_TRUE(WriteFile(m_dir + "/dpkg/status", "Package: grv-probe\nStatus: install ok installed\nVersion: 1\n"
                                                       "Architecture: all\nMaintainer: nobody <nobody@invalid>\n"
                                                       "Description: a package the machine lacks\n"));
@@ -383,7 +385,7 @@ protected:
     // DPkg::Lock::Timeout.
     std::string AptConfig(const std::string& timeout) {
         const std::string file = m_dir + "/apt.conf";
-        std::string text = "Dir::Etc \"" + m_dir + "/etc/\";\nDir::State \"" + m_dir + "/state/\";\n" +
+        std::string text = "Dir::Etc \"" + m_aptEtc + "/\";\nDir::State \"" + m_dir + "/state/\";\n" +
                            "Dir::State::status \"" + m_dir + "/dpkg/status\";\nDir::Cache \"" + m_dir +
                            "/cache/\";\nDir::Log \"" + m_dir + "/log/\";\n";
         if (!timeout.empty()) {
@@ -393,6 +395,8 @@ protected:
         return file;
     }
     const std::string m_dir = TempRoot() + "/setup-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    // apt's configuration folder, the test's own.
+    const std::string m_aptEtc = m_dir + "/apt-config";
 };
 
 // Another apt or dpkg holding a lock apt needs (this process, here): setup
